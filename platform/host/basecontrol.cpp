@@ -1,0 +1,105 @@
+#include <basecontrol.h>
+
+#include "hoststate_p.h"
+#include "journal.h"
+
+#include <QMutexLocker>
+
+#include <algorithm>
+#include <cstring>
+
+using HostJournal::arg;
+using HostJournal::hex;
+using HostJournal::record;
+
+namespace {
+
+// The payload up to its last non-zero byte, so that a journal line stays
+// readable; the whole record is kept for HostPlatform::lastRecord().
+QString describe(const tag_MCUSRV_TO_MAIN_APP_T &frame)
+{
+    int used = MCU_LONG_DATA_MAX;
+    while (used > 0 && frame.data[used - 1] == 0)
+        --used;
+    return QStringLiteral("kind %1, msg %2, len %3, data %4")
+        .arg(frame.kind)
+        .arg(frame.msg)
+        .arg(frame.len)
+        .arg(used ? hex(frame.data, used) : QStringLiteral("-"));
+}
+
+void keep(const void *record, int size)
+{
+    QMutexLocker lock(&hostState().mutex);
+    hostState().lastRecord = QByteArray(static_cast<const char *>(record), size);
+}
+
+} // namespace
+
+BaseControl::BaseControl() = default;
+
+BaseControl *BaseControl::getInstance()
+{
+    static BaseControl instance;
+    return &instance;
+}
+
+void BaseControl::changeMediaSrcSlot(int from, int to)
+{
+    record(QStringLiteral("BaseControl::changeMediaSrcSlot(%1, %2)").arg(from).arg(to));
+}
+
+void BaseControl::sendMcuKeyPressedSignal(int key, int state)
+{
+    record(QStringLiteral("BaseControl::sendMcuKeyPressedSignal(%1, %2)").arg(key).arg(state));
+}
+
+void BaseControl::ejectSlot()
+{
+    record(QStringLiteral("BaseControl::ejectSlot()"));
+}
+
+QString BaseControl::getDateVersion()
+{
+    QString version;
+    {
+        QMutexLocker lock(&hostState().mutex);
+        version = hostState().dateVersion;
+    }
+    record(QStringLiteral("BaseControl::getDateVersion() = %1").arg(arg(version)));
+    return version;
+}
+
+void BaseControl::RecevieMsgFromMcu(tag_MCUSRV_TO_MAIN_APP_T frame)
+{
+    keep(&frame, sizeof frame);
+    record(QStringLiteral("BaseControl::RecevieMsgFromMcu(%1)").arg(describe(frame)));
+}
+
+void BaseControl::RecevieSIMMsgFromMcu(tag_MCUSRV_TO_MAIN_APP_T frame)
+{
+    keep(&frame, sizeof frame);
+    record(QStringLiteral("BaseControl::RecevieSIMMsgFromMcu(%1)").arg(describe(frame)));
+}
+
+void BaseControl::RecevieMCMMsgFromMcu(tag_MCUSRV_TO_MAIN_APP_T frame)
+{
+    keep(&frame, sizeof frame);
+    record(QStringLiteral("BaseControl::RecevieMCMMsgFromMcu(%1)").arg(describe(frame)));
+}
+
+void BaseControl::ReceiveKeyStudyMsgFromMcu(MCU_STEER_KEY_STUDY_DATA data)
+{
+    keep(&data, sizeof data);
+    record(QStringLiteral("BaseControl::ReceiveKeyStudyMsgFromMcu(%1 %2 %3 %4 %5 %6; %7 %8 %9 %10 %11 %12)")
+               .arg(data.byte1).arg(data.byte2).arg(data.byte3).arg(data.byte4).arg(data.byte5).arg(data.byte6)
+               .arg(data.value1).arg(data.value2).arg(data.value3).arg(data.value4).arg(data.value5).arg(data.value6));
+}
+
+void BaseControl::RecevieAutoTestFromMcu(int item, unsigned char *data)
+{
+    // The dispatcher hands a pointer into a whole inbound record: data[0] and
+    // the bytes after it up to the record's end are readable.
+    enum { Shown = 8 };
+    record(QStringLiteral("BaseControl::RecevieAutoTestFromMcu(%1, %2)").arg(item).arg(data ? hex(data, Shown) : QStringLiteral("null")));
+}

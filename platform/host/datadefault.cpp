@@ -1,0 +1,56 @@
+#include <datadefault.h>
+#include <setupstridconst.h>
+
+#include "journal.h"
+
+#include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
+
+using HostJournal::arg;
+using HostJournal::record;
+
+namespace {
+
+struct Defaults {
+    QMutex mutex;
+    QHash<QString, QVariant> table; // under mutex; filled by initDataDefault()
+};
+
+Defaults &defaults()
+{
+    static Defaults instance;
+    return instance;
+}
+
+} // namespace
+
+void DataDefault::initDataDefault()
+{
+    record(QStringLiteral("DataDefault::initDataDefault()"));
+    QMutexLocker lock(&defaults().mutex);
+    // Factory state of a new unit: English, left-hand drive, beep on at a
+    // middle volume, radio time trusted, phones on their native projection.
+    defaults().table = {
+        {SetupStrIdConst::setupRightDrive, false},
+        {SetupStrIdConst::setupAndroidDevice, SetupStrIdConst::setupAndroidAuto},
+        {SetupStrIdConst::setupAppleDevice, SetupStrIdConst::setupCarplay},
+        {SetupStrIdConst::setupCarlifeDevice, false},
+        {SetupStrIdConst::setupWebLinkDevice, false},
+        {SetupStrIdConst::setupSysLang, QStringLiteral("1")},
+        {SetupStrIdConst::setupSyncRdsTime, true},
+        {SetupStrIdConst::setupSysBeep, true},
+        {SetupStrIdConst::setupAlterVolume, 15},
+    };
+}
+
+QVariant DataDefault::getDefault(QString key)
+{
+    QVariant value;
+    {
+        QMutexLocker lock(&defaults().mutex);
+        value = defaults().table.value(key);
+    }
+    record(QStringLiteral("DataDefault::getDefault(%1) = %2").arg(key, arg(value)));
+    return value;
+}

@@ -1,0 +1,34 @@
+#ifndef SIGNALDELIVERY_P_H
+#define SIGNALDELIVERY_P_H
+
+#include <QObject>
+#include <QRecursiveMutex>
+
+#include <functional>
+#include <memory>
+
+// Delivers a platform object's signals later, the way the real services do:
+// queued to the object's own thread, or emitted from a worker thread of the
+// platform (HostPlatform::SignalThread). A delivery still pending when its
+// object is destroyed is dropped.
+class SignalDelivery
+{
+public:
+    explicit SignalDelivery(QObject *sender);
+    ~SignalDelivery();
+
+    void later(std::function<void()> emitSignal);
+
+private:
+    struct Guard {
+        // Recursive: a receiver connected directly may delete the sender from
+        // inside the emission, on the worker thread.
+        QRecursiveMutex mutex;
+        bool alive = true; // under mutex
+    };
+
+    QObject *m_sender;
+    std::shared_ptr<Guard> m_guard;
+};
+
+#endif // SIGNALDELIVERY_P_H
