@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, configures, builds, runs every test.
+# BUILD_DIR chooses the build tree (default: build/ in the checkout).
+set -euo pipefail
+
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$top/build}
+
+"$top/scripts/install-deps.sh"
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build "$build" -j"$(nproc)"
+cd "$build"
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 300
