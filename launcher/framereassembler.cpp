@@ -1,0 +1,110 @@
+#include "framereassembler.h"
+
+#include "mcuframesink.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+uint32_t wordAt(const unsigned char *p, size_t index)
+{
+    uint32_t w;
+    std::memcpy(&w, p + 4 * index, sizeof w);
+    return w;
+}
+
+struct FrameHead {
+    enum Verdict { NeedMore, Complete, Discard } verdict;
+    size_t take;     // Complete: bytes handed on and consumed
+    bool record;     // Complete: a long frame, handed on as a 268-byte record
+    bool capped;     // Complete: a long frame longer than that record
+};
+
+// What the buffered bytes at p amount to. The len word is compared in 64 bits
+// against the buffered count, so no value of it can wrap the arithmetic; a len
+// with the top bit set would be negative to the peer and is as bad as 0.
+FrameHead inspect(const unsigned char *p, size_t avail)
+{
+    if (avail < 8)
+        return {FrameHead::NeedMore, 0, false, false};
+    if (wordAt(p, 0) == MCU_FRAME_NORMAL) {
+        if (avail < MCU_NORMAL_MSG_SIZE)
+            return {FrameHead::NeedMore, 0, false, false};
+        return {FrameHead::Complete, MCU_NORMAL_MSG_SIZE, false, false};
+    }
+    // Until the whole header is here, the len word is not.
+    if (avail < MCU_LONG_HEADER_SIZE)
+        return {FrameHead::NeedMore, 0, false, false};
+    const uint64_t len = wordAt(p, 2);
+    if (len == 0 || (len & 0x80000000u))
+        return {FrameHead::Discard, 0, false, false};
+    if (uint64_t(avail) < len)
+        return {FrameHead::NeedMore, 0, false, false};
+    if (len > MCU_FRAME_MAX)
+        return {FrameHead::Complete, MCU_FRAME_MAX, true, true};
+    return {FrameHead::Complete, size_t(len), true, false};
+}
+
+} // namespace
+
+FrameReassembler::FrameReassembler()
+    : m_len(0)
+{
+    std::memset(m_buf, 0, sizeof m_buf);
+    std::memset(m_frame, 0, sizeof m_frame);
+}
+
+void FrameReassembler::feed(const unsigned char *bytes, size_t n, McuFrameSink &sink)
+{
+    while (n > 0) {
+        const size_t chunk = std::min<size_t>(n, MCU_FRAME_MAX);
+        append(bytes, chunk, sink);
+        bytes += chunk;
+        n -= chunk;
+    }
+}
+
+void FrameReassembler::reset()
+{
+    m_len = 0;
+}
+
+void FrameReassembler::append(const unsigned char *bytes, size_t n, McuFrameSink &sink)
+{
+    // A frame that never completes (len beyond the buffer) is given up only
+    // here, silently, together with everything else buffered.
+    if (n > sizeof m_buf - m_len)
+        m_len = 0;
+    std::memcpy(m_buf + m_len, bytes, n);
+    m_len += n;
+
+    size_t pos = 0;
+    for (;;) {
+        const FrameHead head = inspect(m_buf + pos, m_len - pos);
+        if (head.verdict == FrameHead::NeedMore)
+            break;
+        if (head.verdict == FrameHead::Discard) {
+            // The only way back into step with the peer: start afresh.
+            m_len = 0;
+            std::printf("=================>>>MainAppProtocolComm over size: %d\n", int(MCU_RECV_BUF_SIZE));
+            std::fflush(stdout);
+            return;
+        }
+        std::memcpy(m_frame, m_buf + pos, head.take);
+        if (head.record)
+            std::memset(m_frame + head.take, 0, sizeof m_frame - head.take);
+        if (head.capped) {
+            const uint32_t capped = MCU_FRAME_MAX;
+            std::memcpy(m_frame + 8, &capped, sizeof capped);
+        }
+        sink.onMcuFrame(m_frame);
+        pos += head.take;
+    }
+    if (pos > 0) {
+        std::memmove(m_buf, m_buf + pos, m_len - pos);
+        m_len -= pos;
+    }
+}

@@ -1,0 +1,39 @@
+#ifndef FRAMEREASSEMBLER_H
+#define FRAMEREASSEMBLER_H
+
+#include <mcuframes.h>
+
+#include <cstddef>
+
+class McuFrameSink;
+
+// Cuts the MCU service's byte stream into frames: 16-byte normal messages and
+// long frames delimited by their len word, handed on as 268-byte records.
+// Pure code: no I/O, no locks, no allocation. One reader thread feeds it.
+class FrameReassembler
+{
+public:
+    FrameReassembler();
+
+    // Appends what one read returned and hands every frame it completes to
+    // sink, in stream order, before returning. Larger inputs are taken as
+    // successive reads of at most MCU_FRAME_MAX bytes.
+    void feed(const unsigned char *bytes, size_t n, McuFrameSink &sink);
+
+    // Forgets everything buffered (a new connection starts a new stream).
+    void reset();
+
+    size_t buffered() const { return m_len; }
+
+private:
+    void append(const unsigned char *bytes, size_t n, McuFrameSink &sink);
+
+    // Bytes not yet consumed are m_buf[0 .. m_len); the rest is stale.
+    alignas(4) unsigned char m_buf[MCU_RECV_BUF_SIZE];
+    size_t m_len;
+    // Every frame is handed on from here, so the sink always sees an aligned
+    // record, zero after a long frame's own bytes.
+    alignas(4) unsigned char m_frame[MCU_FRAME_MAX];
+};
+
+#endif // FRAMEREASSEMBLER_H

@@ -1,0 +1,347 @@
+#include "mcutransport.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace {
+
+enum {
+    SendDeadlineMs = 50,
+    BackoffFirstMs = 50,
+    BackoffMaxMs = 1000,
+};
+
+// What a read() or send() result means for the link; every reaction of the
+// reader and of the send path starts from here.
+enum class IoResult {
+    Transferred,  // n > 0 bytes moved
+    Retry,        // interrupted before anything moved
+    WouldBlock,   // no data yet / no room yet
+    EndOfStream,  // the peer closed (read returned 0)
+    Failed,       // anything else: the connection is unusable
+};
+
+IoResult classify(ssize_t n, int err)
+{
+    if (n > 0)
+        return IoResult::Transferred;
+    if (n == 0)
+        return IoResult::EndOfStream;
+    if (err == EINTR)
+        return IoResult::Retry;
+    if (err == EAGAIN || err == EWOULDBLOCK)
+        return IoResult::WouldBlock;
+    return IoResult::Failed;
+}
+
+// The launcher moves the wall clock itself, so every wait of the link is
+// measured on the monotonic clock.
+struct timespec monotonicAfter(int ms)
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    t.tv_sec += ms / 1000;
+    t.tv_nsec += long(ms % 1000) * 1000000L;
+    if (t.tv_nsec >= 1000000000L) {
+        t.tv_sec += 1;
+        t.tv_nsec -= 1000000000L;
+    }
+    return t;
+}
+
+// Time left until deadline; false once it has passed.
+bool timeLeft(const struct timespec &deadline, struct timespec *left)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    left->tv_sec = deadline.tv_sec - now.tv_sec;
+    left->tv_nsec = deadline.tv_nsec - now.tv_nsec;
+    if (left->tv_nsec < 0) {
+        left->tv_sec -= 1;
+        left->tv_nsec += 1000000000L;
+    }
+    return left->tv_sec > 0 || (left->tv_sec == 0 && left->tv_nsec > 0);
+}
+
+// Waits for room to send until deadline. True means "try again": the send
+// itself reports whether it was room or an error that woke us.
+bool waitWritable(int fd, const struct timespec &deadline)
+{
+    struct timespec left;
+    if (!timeLeft(deadline, &left))
+        return false;
+    struct pollfd p = {fd, POLLOUT, 0};
+    return ppoll(&p, 1, &left, nullptr) != 0;
+}
+
+} // namespace
+
+McuTransport::McuTransport(McuFrameSink &sink, const McuEndpoint &endpoint)
+    : m_sink(sink)
+    , m_running(false)
+    , m_thread()
+    , m_threadStarted(false)
+    , m_wakeFd(-1)
+    , m_fd(-1)
+    , m_sendFd(-1)
+    , m_greetingLen(0)
+{
+    std::memset(&m_ownAddr, 0, sizeof m_ownAddr);
+    m_ownAddr.sun_family = AF_UNIX;
+    const size_t pathLen = std::min(std::strlen(endpoint.ownPath), sizeof m_ownAddr.sun_path - 1);
+    std::memcpy(m_ownAddr.sun_path, endpoint.ownPath, pathLen);
+
+    // The leading '@' of the name stands for the NUL of the abstract
+    // namespace; the name that follows has no terminating NUL on the wire.
+    std::memset(&m_serviceAddr, 0, sizeof m_serviceAddr);
+    m_serviceAddr.sun_family = AF_UNIX;
+    const size_t nameLen = std::min(std::strlen(endpoint.serviceName), sizeof m_serviceAddr.sun_path);
+    std::memcpy(m_serviceAddr.sun_path, endpoint.serviceName, nameLen);
+    m_serviceAddr.sun_path[0] = '\0';
+    m_serviceAddrLen = socklen_t(offsetof(struct sockaddr_un, sun_path) + nameLen);
+
+    std::memset(m_greeting, 0, sizeof m_greeting);
+    pthread_mutex_init(&m_sendMutex, nullptr);
+}
+
+McuTransport::~McuTransport()
+{
+    stop();
+    pthread_mutex_destroy(&m_sendMutex);
+}
+
+void McuTransport::start()
+{
+    if (m_threadStarted)
+        return;
+    // Without a way to wake the reader there is no way to stop it, so no
+    // reader is started and the link stays down.
+    m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (m_wakeFd < 0)
+        return;
+
+    m_running.store(true);
+    m_reassembler.reset();
+    bool connected = false;
+    m_fd = connectSocket(&connected);
+    if (connected)
+        goUp(m_fd);
+
+    if (pthread_create(&m_thread, nullptr, readerEntry, this) != 0) {
+        m_running.store(false);
+        goDown();
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+        ::close(m_wakeFd);
+        m_wakeFd = -1;
+        return;
+    }
+    m_threadStarted = true;
+}
+
+int McuTransport::stop()
+{
+    m_running.store(false);
+    if (m_threadStarted) {
+        const uint64_t one = 1;
+        while (::write(m_wakeFd, &one, sizeof one) < 0 && errno == EINTR) {
+        }
+        pthread_join(m_thread, nullptr);
+        m_threadStarted = false;
+    }
+    goDown();
+    const int result = m_fd >= 0 ? ::close(m_fd) : -1;
+    m_fd = -1;
+    if (m_wakeFd >= 0) {
+        ::close(m_wakeFd);
+        m_wakeFd = -1;
+    }
+    return result;
+}
+
+int McuTransport::sendData(const void *data, int len)
+{
+    const struct timespec deadline = monotonicAfter(SendDeadlineMs);
+    if (pthread_mutex_clocklock(&m_sendMutex, CLOCK_MONOTONIC, &deadline) != 0) {
+        std::puts("===============>repeat call SendData");
+        std::fflush(stdout);
+        return -1;
+    }
+    int result = -1;
+    if (m_sendFd >= 0)
+        result = len > 0 ? sendWholeLocked(m_sendFd, static_cast<const unsigned char *>(data), size_t(len), deadline) : 0;
+    pthread_mutex_unlock(&m_sendMutex);
+    return result;
+}
+
+void McuTransport::setGreeting(const void *frame, int len)
+{
+    if (len < 0 || len > GreetingMax)
+        return;
+    pthread_mutex_lock(&m_sendMutex);
+    std::memcpy(m_greeting, frame, size_t(len));
+    m_greetingLen = len;
+    pthread_mutex_unlock(&m_sendMutex);
+}
+
+void *McuTransport::readerEntry(void *self)
+{
+    static_cast<McuTransport *>(self)->readerLoop();
+    return nullptr;
+}
+
+// Reader thread.
+void McuTransport::readerLoop()
+{
+    unsigned char buf[MCU_FRAME_MAX];
+    int backoffMs = BackoffFirstMs;
+    while (m_running.load()) {
+        if (!waitReadable())
+            return;
+        const ssize_t n = ::read(m_fd, buf, sizeof buf);
+        const int err = errno;
+        switch (classify(n, err)) {
+        case IoResult::Transferred:
+            m_reassembler.feed(buf, size_t(n), m_sink);
+            continue;
+        case IoResult::Retry:
+        case IoResult::WouldBlock:
+            continue;
+        case IoResult::EndOfStream:
+            std::printf("Main App invaild datalen:%d\n", int(n));
+            break;
+        case IoResult::Failed:
+            std::printf("-main app socket read failed with error: %d\n", err);
+            break;
+        }
+        std::fflush(stdout);
+
+        // The connection is gone (or never came): refuse sends at once, let
+        // the service breathe, then start a new stream on a new socket.
+        goDown();
+        if (!pause(backoffMs))
+            return;
+        if (m_fd >= 0)
+            ::close(m_fd);
+        bool connected = false;
+        m_fd = connectSocket(&connected);
+        m_reassembler.reset();
+        if (connected) {
+            goUp(m_fd);
+            backoffMs = BackoffFirstMs;
+        } else {
+            backoffMs = std::min(2 * backoffMs, int(BackoffMaxMs));
+        }
+    }
+}
+
+// Reader thread. False when stop() asks the reader to leave. A socket whose
+// connect failed reports itself readable at once, and its read then fails
+// (EINVAL), which is what paces the retries; so does a missing socket.
+bool McuTransport::waitReadable()
+{
+    if (m_fd < 0)
+        return true;
+    struct pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
+    while (::poll(fds, 2, -1) < 0) {
+        if (errno != EINTR)
+            return true;
+    }
+    return fds[1].revents == 0;
+}
+
+// Reader thread. Sleeps ms unless stop() wakes it (then false).
+bool McuTransport::pause(int ms)
+{
+    const struct timespec deadline = monotonicAfter(ms);
+    struct pollfd wake = {m_wakeFd, POLLIN, 0};
+    struct timespec left;
+    while (timeLeft(deadline, &left)) {
+        const int r = ppoll(&wake, 1, &left, nullptr);
+        if (r > 0)
+            return false;
+        if (r == 0)
+            return true;
+    }
+    return true;
+}
+
+// Unlinks the own path, opens, binds and connects a new socket. Returns the
+// socket (-1 if none could be made); *connected tells whether the service
+// took it. A failed bind leaves an unnamed socket, which still connects.
+int McuTransport::connectSocket(bool *connected)
+{
+    *connected = false;
+    ::unlink(m_ownAddr.sun_path);
+    // Non-blocking: a service whose backlog is full must not hold up the
+    // starting thread or a reader that is asked to stop.
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    ::bind(fd, reinterpret_cast<const struct sockaddr *>(&m_ownAddr), sizeof m_ownAddr);
+    *connected = ::connect(fd, reinterpret_cast<const struct sockaddr *>(&m_serviceAddr), m_serviceAddrLen) == 0;
+    return fd;
+}
+
+// Opens the connection to senders, greeting first: no sender can get between
+// the greeting and the connection because both happen under the send lock.
+void McuTransport::goUp(int fd)
+{
+    pthread_mutex_lock(&m_sendMutex);
+    m_sendFd = fd;
+    if (m_greetingLen > 0) {
+        const struct timespec deadline = monotonicAfter(SendDeadlineMs);
+        if (sendWholeLocked(fd, m_greeting, size_t(m_greetingLen), deadline) != 0) {
+            // A connection that missed its greeting is no use to the service:
+            // the reader sees it end and makes another.
+            ::shutdown(fd, SHUT_RDWR);
+            m_sendFd = -1;
+        }
+    }
+    pthread_mutex_unlock(&m_sendMutex);
+}
+
+// After this no sender can reach the descriptor, which may then be closed.
+void McuTransport::goDown()
+{
+    pthread_mutex_lock(&m_sendMutex);
+    m_sendFd = -1;
+    pthread_mutex_unlock(&m_sendMutex);
+}
+
+// Caller holds m_sendMutex.
+int McuTransport::sendWholeLocked(int fd, const unsigned char *p, size_t len, const struct timespec &deadline)
+{
+    size_t sent = 0;
+    while (sent < len) {
+        const ssize_t n = ::send(fd, p + sent, len - sent, MSG_DONTWAIT | MSG_NOSIGNAL);
+        const IoResult r = classify(n, errno);
+        if (r == IoResult::Transferred) {
+            sent += size_t(n);
+            continue;
+        }
+        if (r == IoResult::Retry)
+            continue;
+        if (r == IoResult::WouldBlock && waitWritable(fd, deadline))
+            continue;
+        break;
+    }
+    if (sent == len)
+        return 0;
+    if (sent > 0) {
+        // The service holds the head of a frame: everything after it would be
+        // misread, so this connection ends and the reader makes a new one.
+        ::shutdown(fd, SHUT_RDWR);
+        m_sendFd = -1;
+    }
+    return -1;
+}

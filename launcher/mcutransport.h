@@ -1,0 +1,78 @@
+#ifndef MCUTRANSPORT_H
+#define MCUTRANSPORT_H
+
+#include "framereassembler.h"
+#include "mcuendpoint.h"
+
+#include <atomic>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+class McuFrameSink;
+
+// The stream connection to the MCU service: the socket, the reader thread that
+// feeds complete frames to the sink, the send path shared by every thread, and
+// recovery when the service is late, dies or restarts. POSIX only.
+//
+// Threads: start() and stop() belong to one controlling thread; sendData() and
+// setGreeting() may be called from any thread, the reader's sink included; the
+// sink runs on the reader thread. Must not be stopped from the sink.
+class McuTransport
+{
+public:
+    McuTransport(McuFrameSink &sink, const McuEndpoint &endpoint);
+    ~McuTransport();
+
+    McuTransport(const McuTransport &) = delete;
+    McuTransport &operator=(const McuTransport &) = delete;
+
+    // Binds the own path, connects to the service and starts the reader. A
+    // service that is not there yet is retried by the reader.
+    void start();
+    // Wakes and joins the reader and closes the socket; returns close()'s
+    // result. Later sends fail.
+    int stop();
+
+    // Sends one frame whole within 50 ms of the call: 0 when every byte went
+    // out, -1 when the link is down or the frame could not go (nothing of it
+    // stays on the wire, or the connection is dropped).
+    int sendData(const void *data, int len);
+
+    // A frame of at most 16 bytes that every connection made from now on
+    // carries first, before any sender's frame. Longer frames are refused.
+    void setGreeting(const void *frame, int len);
+
+private:
+    enum { GreetingMax = 16 };
+
+    static void *readerEntry(void *self);
+    void readerLoop();
+    bool waitReadable();
+    bool pause(int ms);
+    int connectSocket(bool *connected);
+    void goUp(int fd);
+    void goDown();
+    int sendWholeLocked(int fd, const unsigned char *p, size_t len, const struct timespec &deadline);
+
+    McuFrameSink &m_sink;              // fixed at construction
+    struct sockaddr_un m_ownAddr;      // fixed at construction
+    struct sockaddr_un m_serviceAddr;  // fixed at construction
+    socklen_t m_serviceAddrLen;        // fixed at construction
+
+    std::atomic<bool> m_running;       // controlling thread writes, reader reads
+    pthread_t m_thread;                // controlling thread
+    bool m_threadStarted;              // controlling thread
+    int m_wakeFd;                      // controlling thread opens, signals and closes it; the reader polls it
+
+    int m_fd;                          // the reader's socket, connected or not; the controlling thread's
+                                       // only while no reader runs
+    FrameReassembler m_reassembler;    // reader thread
+
+    pthread_mutex_t m_sendMutex;       // guards the three below and the bytes of one frame on the wire
+    int m_sendFd;                      // m_fd while connected, else -1 (swapped only under m_sendMutex)
+    unsigned char m_greeting[GreetingMax];
+    int m_greetingLen;
+};
+
+#endif // MCUTRANSPORT_H
