@@ -1,0 +1,200 @@
+#include <QtTest>
+
+#include <firstframemonitor.h>
+#include <svccontrol.h>
+
+#include <hostplatform.h>
+#include <journal.h>
+
+#include <QThread>
+
+#include <thread>
+#include <vector>
+
+// Records the thread every signal arrives on.
+class Receiver : public QObject
+{
+    Q_OBJECT
+
+public:
+    QStringList seen;
+    QList<QThread *> threads;
+
+public Q_SLOTS:
+    void onStageReady(SvcControl::ExeStage stage)
+    {
+        seen << QStringLiteral("stageReady(%1)").arg(int(stage));
+        threads << QThread::currentThread();
+    }
+    void onFinished()
+    {
+        seen << QStringLiteral("finished()");
+        threads << QThread::currentThread();
+    }
+    void onFlushDone()
+    {
+        seen << QStringLiteral("procFlushDone()");
+        threads << QThread::currentThread();
+    }
+};
+
+class tst_HostServices : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void svcSignalsAreAsynchronous_data();
+    void svcSignalsAreAsynchronous();
+    void blockingStageSignalsNothing();
+    void pendingSignalDroppedWithItsObject();
+    void firstFrame_data();
+    void firstFrame();
+    void monitorIsCounted();
+    void journalUnderConcurrentCallers();
+};
+
+void tst_HostServices::initTestCase()
+{
+    qRegisterMetaType<SvcControl::ExeStage>("SvcControl::ExeStage");
+}
+
+void tst_HostServices::init()
+{
+    HostPlatform::reset();
+}
+
+void tst_HostServices::svcSignalsAreAsynchronous_data()
+{
+    QTest::addColumn<int>("thread");
+    QTest::newRow("own thread") << int(HostPlatform::SignalThread::Own);
+    QTest::newRow("worker thread") << int(HostPlatform::SignalThread::Worker);
+}
+
+void tst_HostServices::svcSignalsAreAsynchronous()
+{
+    QFETCH(int, thread);
+    HostPlatform::setSignalThread(HostPlatform::SignalThread(thread));
+
+    SvcControl svc;
+    Receiver receiver;
+    QVERIFY(connect(&svc, SIGNAL(stageReady(SvcControl::ExeStage)), &receiver, SLOT(onStageReady(SvcControl::ExeStage))));
+    QVERIFY(connect(&svc, SIGNAL(finished()), &receiver, SLOT(onFinished())));
+
+    svc.exeStage(SvcControl::ExeStageFirst, false);
+    svc.exeStage(SvcControl::ExeStageSecond, false);
+    svc.stop(false);
+    QVERIFY2(receiver.seen.isEmpty(), "signals must not arrive within the call");
+
+    QTRY_COMPARE(receiver.seen, (QStringList{"stageReady(0)", "stageReady(1)", "finished()"}));
+    for (QThread *t : qAsConst(receiver.threads))
+        QCOMPARE(t, QThread::currentThread()); // automatic connections bring them home
+
+    const QStringList journal = HostJournal::lines();
+    QVERIFY(journal.indexOf("SvcControl::exeStage(0, false)") < journal.indexOf("SvcControl emits stageReady(0)"));
+    QVERIFY(journal.indexOf("SvcControl::stop(false)") < journal.indexOf("SvcControl emits finished()"));
+}
+
+void tst_HostServices::blockingStageSignalsNothing()
+{
+    SvcControl svc;
+    QSignalSpy ready(&svc, SIGNAL(stageReady(SvcControl::ExeStage)));
+    svc.exeStage(SvcControl::ExeStageFirst, true);
+    QTest::qWait(20);
+    QCOMPARE(ready.count(), 0);
+    QVERIFY(HostJournal::lines().contains("SvcControl::exeStage(0, true)"));
+}
+
+void tst_HostServices::pendingSignalDroppedWithItsObject()
+{
+    HostPlatform::setSignalThread(HostPlatform::SignalThread::Worker);
+    for (int i = 0; i < 200; ++i) {
+        auto *svc = new SvcControl;
+        svc->stop(false);
+        delete svc; // a delivery racing with this must not touch freed memory
+    }
+    QTest::qWait(50);
+    QVERIFY(HostJournal::lines().count("SvcControl emits finished()") <= 200);
+}
+
+void tst_HostServices::firstFrame_data()
+{
+    QTest::addColumn<int>("when");
+    QTest::addColumn<int>("thread");
+    QTest::addColumn<bool>("insidePreCheck");
+    QTest::addColumn<bool>("arrives");
+
+    QTest::newRow("inside preCheck") << int(HostPlatform::FirstFrame::InsidePreCheck) << int(HostPlatform::SignalThread::Own) << true << true;
+    QTest::newRow("next turn") << int(HostPlatform::FirstFrame::NextTurn) << int(HostPlatform::SignalThread::Own) << false << true;
+    QTest::newRow("from worker") << int(HostPlatform::FirstFrame::NextTurn) << int(HostPlatform::SignalThread::Worker) << false << true;
+    QTest::newRow("never") << int(HostPlatform::FirstFrame::Never) << int(HostPlatform::SignalThread::Own) << false << false;
+}
+
+void tst_HostServices::firstFrame()
+{
+    QFETCH(int, when);
+    QFETCH(int, thread);
+    QFETCH(bool, insidePreCheck);
+    QFETCH(bool, arrives);
+    HostPlatform::setFirstFrame(HostPlatform::FirstFrame(when));
+    HostPlatform::setSignalThread(HostPlatform::SignalThread(thread));
+
+    FirstFrameMonitor *monitor = FirstFrameMonitor::getInstance();
+    Receiver receiver;
+    QVERIFY(connect(monitor, SIGNAL(procFlushDone()), &receiver, SLOT(onFlushDone())));
+    monitor->preCheck();
+    QCOMPARE(receiver.seen.size(), insidePreCheck ? 1 : 0);
+    if (arrives) {
+        QTRY_COMPARE(receiver.seen.size(), 1);
+        QCOMPARE(receiver.threads.first(), QThread::currentThread());
+    } else {
+        QTest::qWait(20);
+        QCOMPARE(receiver.seen.size(), 0);
+        HostPlatform::showFirstFrame();
+        QCOMPARE(receiver.seen.size(), 1);
+    }
+    FirstFrameMonitor::releaseInstance();
+}
+
+void tst_HostServices::monitorIsCounted()
+{
+    FirstFrameMonitor *first = FirstFrameMonitor::getInstance();
+    QPointer<FirstFrameMonitor> second = FirstFrameMonitor::getInstance();
+    QCOMPARE(second.data(), first);
+    FirstFrameMonitor::releaseInstance();
+    QVERIFY(second); // still held once
+    FirstFrameMonitor::releaseInstance();
+    QVERIFY(!second);
+    FirstFrameMonitor::releaseInstance(); // one release too many changes nothing
+    QCOMPARE(HostJournal::lines().count("FirstFrameMonitor::releaseInstance()"), 3);
+}
+
+void tst_HostServices::journalUnderConcurrentCallers()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("platform.debug=false"));
+    enum { Threads = 8, Lines = 2000 };
+    std::vector<std::thread> writers;
+    for (int t = 0; t < Threads; ++t) {
+        writers.emplace_back([t] {
+            for (int i = 0; i < Lines; ++i)
+                HostJournal::record(QStringLiteral("writer %1 line %2").arg(t).arg(i));
+        });
+    }
+    for (auto &w : writers)
+        w.join();
+
+    const QStringList lines = HostJournal::lines();
+    QCOMPARE(lines.size(), Threads * Lines);
+    // Each writer's lines are whole and in its own order.
+    QVector<int> next(Threads, 0);
+    for (const QString &line : lines) {
+        const QStringList parts = line.split(QLatin1Char(' '));
+        QCOMPARE(parts.size(), 4);
+        const int t = parts.at(1).toInt();
+        QCOMPARE(parts.at(3).toInt(), next[t]++);
+    }
+}
+
+QTEST_GUILESS_MAIN(tst_HostServices)
+#include "tst_hostservices.moc"

@@ -1,0 +1,140 @@
+#include <QtTest>
+
+#include <datadefault.h>
+#include <datasavecontrol.h>
+#include <setupstridconst.h>
+
+#include <hostplatform.h>
+#include <journal.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+class tst_HostSettings : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void readsSavedOrDefault_data();
+    void readsSavedOrDefault();
+    void brokenStoreReadsAsNothingSaved_data();
+    void brokenStoreReadsAsNothingSaved();
+    void defaultsTable();
+
+private:
+    void useFile(const QString &path);
+    QTemporaryDir m_dir;
+};
+
+void tst_HostSettings::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    DataDefault::initDataDefault();
+}
+
+void tst_HostSettings::init()
+{
+    HostPlatform::reset();
+}
+
+void tst_HostSettings::useFile(const QString &path)
+{
+    qputenv("HEADUNIT_SETTINGS", path.toLocal8Bit());
+    DataSaveControl::initQSettingPath();
+    QCOMPARE(HostPlatform::settingsPath(), path);
+}
+
+void tst_HostSettings::readsSavedOrDefault_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QVariant>("defaultValue");
+    QTest::addColumn<QVariant>("expected");
+
+    const QString volume = SetupStrIdConst::setupAlterVolume;
+    const QString beep = SetupStrIdConst::setupSysBeep;
+    const QString lang = SetupStrIdConst::setupSysLang;
+    QTest::newRow("saved int") << QByteArray("[setup]\nalterVolume=23\n") << volume << QVariant(15) << QVariant(23);
+    QTest::newRow("nothing saved") << QByteArray("[setup]\nsysLang=4\n") << volume << QVariant(15) << QVariant(15);
+    QTest::newRow("int of wrong type") << QByteArray("[setup]\nalterVolume=loud\n") << volume << QVariant(15) << QVariant(15);
+    QTest::newRow("saved bool false") << QByteArray("[setup]\nsysBeep=false\n") << beep << QVariant(true) << QVariant(false);
+    QTest::newRow("saved bool 1") << QByteArray("[setup]\nsysBeep=1\n") << beep << QVariant(false) << QVariant(true);
+    QTest::newRow("bool of wrong type") << QByteArray("[setup]\nsysBeep=maybe\n") << beep << QVariant(true) << QVariant(true);
+    QTest::newRow("list is no text") << QByteArray("[setup]\nsysLang=1, 2\n") << lang << QVariant(QStringLiteral("1")) << QVariant(QStringLiteral("1"));
+    QTest::newRow("saved text") << QByteArray("[setup]\nsysLang=12\n") << lang << QVariant(QStringLiteral("1")) << QVariant(QStringLiteral("12"));
+    QTest::newRow("empty text") << QByteArray("[setup]\nsysLang=\n") << lang << QVariant(QStringLiteral("1")) << QVariant(QString());
+}
+
+void tst_HostSettings::readsSavedOrDefault()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, key);
+    QFETCH(QVariant, defaultValue);
+    QFETCH(QVariant, expected);
+
+    const QString path = m_dir.filePath(QStringLiteral("%1.ini").arg(QTest::currentDataTag()));
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(file);
+    out.close();
+    useFile(path);
+
+    const QVariant value = DataSaveControl::readSettingData(key, defaultValue, QString());
+    QCOMPARE(value, expected);
+    QCOMPARE(HostJournal::lines().size(), 2);
+    QVERIFY(HostJournal::lines().last().startsWith(QStringLiteral("DataSaveControl::readSettingData(%1, ").arg(key)));
+}
+
+void tst_HostSettings::brokenStoreReadsAsNothingSaved_data()
+{
+    QTest::addColumn<QByteArray>("contents");
+    QTest::addColumn<bool>("isDirectory");
+
+    QTest::newRow("binary garbage") << QByteArray("\x00\xff\x13[setup\n\x01=\x02\nalterVolume=30", 31) << false;
+    QTest::newRow("unterminated section") << QByteArray("[setup\nalterVolume=30\n") << false;
+    QTest::newRow("missing file") << QByteArray() << false;
+    QTest::newRow("directory, not a file") << QByteArray() << true;
+}
+
+void tst_HostSettings::brokenStoreReadsAsNothingSaved()
+{
+    QFETCH(QByteArray, contents);
+    QFETCH(bool, isDirectory);
+
+    const QString path = m_dir.filePath(QStringLiteral("broken-%1.ini").arg(QTest::currentDataTag()));
+    if (isDirectory) {
+        QVERIFY(QDir().mkpath(path));
+    } else if (!contents.isEmpty()) {
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(contents);
+    }
+    const QFileInfo before(path);
+    useFile(path);
+
+    QCOMPARE(DataSaveControl::readSettingData(SetupStrIdConst::setupAlterVolume, QVariant(15), QString()), QVariant(15));
+    QCOMPARE(DataSaveControl::readSettingData(SetupStrIdConst::setupSysBeep, QVariant(true), QString()), QVariant(true));
+
+    // Never repaired, created or overwritten behind the user's back.
+    const QFileInfo after(path);
+    QCOMPARE(after.exists(), before.exists());
+    if (!isDirectory && !contents.isEmpty()) {
+        QFile in(path);
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        QCOMPARE(in.readAll(), contents);
+    }
+}
+
+void tst_HostSettings::defaultsTable()
+{
+    QCOMPARE(DataDefault::getDefault(SetupStrIdConst::setupSysLang).toString(), QStringLiteral("1"));
+    QCOMPARE(DataDefault::getDefault(SetupStrIdConst::setupAppleDevice).toString(), SetupStrIdConst::setupCarplay);
+    QCOMPARE(DataDefault::getDefault(SetupStrIdConst::setupAndroidDevice).toString(), SetupStrIdConst::setupAndroidAuto);
+    QVERIFY(DataDefault::getDefault(SetupStrIdConst::setupSysBeep).toBool());
+    QVERIFY(!DataDefault::getDefault(QStringLiteral("no/such/key")).isValid());
+}
+
+QTEST_GUILESS_MAIN(tst_HostSettings)
+#include "tst_hostsettings.moc"
