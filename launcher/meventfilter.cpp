@@ -1,0 +1,117 @@
+#include "meventfilter.h"
+
+#include "appdata.h"
+#include "datadefault.h"
+#include "datasavecontrol.h"
+#include "setupstridconst.h"
+
+#include <QDateTime>
+#include <QDebug>
+#include <QKeyEvent>
+#include <QSound>
+#include <QVariant>
+
+#ifndef HEADUNIT_SOUND_DIR
+#error "HEADUNIT_SOUND_DIR must name the directory of the beep sounds, with a trailing slash"
+#endif
+
+namespace {
+
+qint64 currentMSecs()
+{
+    return QDateTime::currentDateTime().toMSecsSinceEpoch();
+}
+
+// Five files cover the whole range of levels; compared signed, so a negative
+// level gets the first one.
+QString soundFile(int volume)
+{
+    const char *name = volume <= 10   ? "1.wav"
+                       : volume <= 15 ? "2.wav"
+                       : volume <= 20 ? "3.wav"
+                       : volume <= 30 ? "4.wav"
+                                      : "5.wav";
+    return QStringLiteral(HEADUNIT_SOUND_DIR) + QLatin1String(name);
+}
+
+} // namespace
+
+MEventFilter *MEventFilter::pInst = nullptr;
+qint64 (*MEventFilter::m_s_now)() = currentMSecs;
+
+MEventFilter *MEventFilter::GetInstance()
+{
+    if (!pInst)
+        pInst = new MEventFilter(nullptr);
+    return pInst;
+}
+
+void MEventFilter::DeleteInstance()
+{
+    delete pInst;
+    pInst = nullptr;
+}
+
+MEventFilter::MEventFilter(QObject *parent)
+    : QObject(parent)
+    , m_sound(new QSound(QStringLiteral(HEADUNIT_SOUND_DIR "1.wav"), this))
+{
+}
+
+bool MEventFilter::eventFilter(QObject *watched, QEvent *event)
+{
+    Q_UNUSED(watched)
+
+    // Last key press that got past the debounce, of any key.
+    static qint64 s_beeptime = 0;
+
+    if (event->type() != QEvent::KeyPress)
+        return false;
+
+    // Unsigned, so that a clock set back counts as a long time and the key
+    // press is not swallowed until the clock catches up again.
+    const qint64 now = m_s_now();
+    if (static_cast<quint64>(now) - static_cast<quint64>(s_beeptime) < 121)
+        return false;
+
+    const QKeyEvent *keyEvent = static_cast<QKeyEvent *>(event);
+    if (keyEvent->key() == Qt::Key_Meta && keyEvent->text() == QLatin1String("beep")) {
+        event->accept();
+        playSound();
+    }
+    s_beeptime = now;
+    return false;
+}
+
+void MEventFilter::playSound()
+{
+    // The volume m_sound was made for; -1 so the first beep loads its file.
+    static int s_vol_beep = -1;
+
+    // A beep that is still playing is never cut off and restarted.
+    if (!m_sound || !m_sound->isFinished())
+        return;
+
+    const bool defaultBeep = DataDefault::getDefault(SetupStrIdConst::setupSysBeep).toBool();
+    if (!DataSaveControl::readSettingData(SetupStrIdConst::setupSysBeep, QVariant(defaultBeep),
+                                          QString())
+             .toBool())
+        return;
+
+    if (!AppData::GetInstance()->AudioInitOK())
+        return;
+
+    const int defaultVolume = DataDefault::getDefault(SetupStrIdConst::setupAlterVolume).toInt();
+    const int volume = DataSaveControl::readSettingData(SetupStrIdConst::setupAlterVolume,
+                                                        QVariant(defaultVolume), QString())
+                           .toInt();
+
+    // A file is loaded only when the volume has changed since the last beep.
+    if (volume != s_vol_beep) {
+        s_vol_beep = volume;
+        m_sound->deleteLater();
+        m_sound = new QSound(soundFile(volume), this);
+        qDebug() << "==================>>>>vol" << volume;
+    }
+    m_sound->play();
+}
