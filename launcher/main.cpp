@@ -1,0 +1,33 @@
+#include "mainstart.h"
+#include "meventfilter.h"
+
+#include <application.h>
+
+#include <QDebug>
+#include <QTextCodec>
+
+#include <cstdio>
+
+int main(int argc, char **argv)
+{
+    // The MCU link's lines must show up promptly when stdout is a pipe.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    Application app(argc, argv);
+    qDebug() << "QApplication===>Application\n\n ";
+    qDebug() << "\n\n\n ";
+    qDebug() << "\t             QT new Launcher start !!";
+    qDebug() << "\n";
+    qDebug() << "\t app build: " << __DATE__ << "  " << __TIME__;
+    qDebug() << "\n\n\n ";
+
+    app.installEventFilter(MEventFilter::GetInstance());
+    MainStart mainStart;
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+    mainStart.start();
+
+    const int result = app.exec();
+
+    MEventFilter::DeleteInstance();
+    return result; // mainStart, then app, go in that order
+}
