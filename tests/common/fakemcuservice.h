@@ -1,90 +1,50 @@
 #ifndef FAKEMCUSERVICE_H
 #define FAKEMCUSERVICE_H
 
-// The MCU service's end of the link for tests: listens on an abstract name of
-// its own, accepts the launcher's connection and reads or writes raw bytes.
-// Names include the pid and a counter, so parallel runs never meet.
+// The MCU service's end of the link for Qt tests: listens on names of its own,
+// accepts the launcher's connection and reads or writes raw bytes.
 
-#include <mcuendpoint.h>
+#include "unixpeer.h"
 
 #include <QByteArray>
-#include <QDeadlineTimer>
 
-#include <atomic>
-#include <cstddef>
-#include <cstring>
-#include <poll.h>
 #include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 class FakeMcuService
 {
 public:
-    FakeMcuService()
-    {
-        static std::atomic<int> s_counter{0};
-        const QByteArray tag = QByteArray::number(qint64(getpid())) + '-' + QByteArray::number(s_counter++);
-        m_serviceName = "@hu-fakemcu-" + tag;
-        m_ownPath = "/tmp/hu-fakemcu-" + tag + ".sock";
-
-        struct sockaddr_un addr;
-        std::memset(&addr, 0, sizeof addr);
-        addr.sun_family = AF_UNIX;
-        std::memcpy(addr.sun_path, m_serviceName.constData(), size_t(m_serviceName.size()));
-        addr.sun_path[0] = '\0';
-        const socklen_t len = socklen_t(offsetof(struct sockaddr_un, sun_path) + size_t(m_serviceName.size()));
-        m_listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<struct sockaddr *>(&addr), len) != 0
-            || ::listen(m_listenFd, 4) != 0) {
-            closeFd(m_listenFd);
-        }
-    }
-
-    ~FakeMcuService()
-    {
-        dropConnection();
-        closeFd(m_listenFd);
-        ::unlink(m_ownPath.constData());
-    }
+    FakeMcuService() = default;
+    ~FakeMcuService() { dropConnection(); }
 
     FakeMcuService(const FakeMcuService &) = delete;
     FakeMcuService &operator=(const FakeMcuService &) = delete;
 
-    bool isListening() const { return m_listenFd >= 0; }
+    bool isListening() const { return m_listener.isListening(); }
 
     // Valid as long as this object lives.
-    McuEndpoint endpoint() const { return McuEndpoint{m_ownPath.constData(), m_serviceName.constData()}; }
+    McuEndpoint endpoint() const { return m_names.endpoint(); }
 
     // Accepts the next connection, dropping the current one.
     bool waitForConnection(int timeoutMs = 5000)
     {
         dropConnection();
-        struct pollfd p = {m_listenFd, POLLIN, 0};
-        if (::poll(&p, 1, timeoutMs) != 1)
-            return false;
-        m_fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        m_fd = m_listener.accept(timeoutMs);
         return m_fd >= 0;
     }
 
-    void dropConnection() { closeFd(m_fd); }
+    void dropConnection()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
 
-    // Exactly count bytes, or fewer when they do not come in time.
+    // Exactly count bytes, or nothing when they do not all come in time.
     QByteArray read(int count, int timeoutMs = 5000)
     {
-        QByteArray bytes;
-        QDeadlineTimer deadline(timeoutMs);
-        while (bytes.size() < count && m_fd >= 0) {
-            struct pollfd p = {m_fd, POLLIN, 0};
-            if (::poll(&p, 1, int(deadline.remainingTime())) != 1)
-                break;
-            char buf[512];
-            const ssize_t n = ::read(m_fd, buf, size_t(qMin(count - bytes.size(), int(sizeof buf))));
-            if (n <= 0)
-                break;
-            bytes.append(buf, int(n));
-        }
+        QByteArray bytes(count, '\0');
+        if (m_fd < 0 || !unixpeer::readFull(m_fd, bytes.data(), size_t(count), timeoutMs))
+            return QByteArray();
         return bytes;
     }
 
@@ -97,20 +57,12 @@ public:
 
     bool write(const QByteArray &bytes)
     {
-        return m_fd >= 0 && ::send(m_fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL) == bytes.size();
+        return m_fd >= 0 && unixpeer::writeFull(m_fd, bytes.constData(), size_t(bytes.size()));
     }
 
 private:
-    static void closeFd(int &fd)
-    {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
-
-    QByteArray m_serviceName;
-    QByteArray m_ownPath;
-    int m_listenFd = -1;
+    unixpeer::Names m_names{"fakemcu"};
+    unixpeer::Listener m_listener{m_names.serviceName};
     int m_fd = -1;
 };
 
