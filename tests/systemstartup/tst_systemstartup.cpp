@@ -1,0 +1,194 @@
+#include <QtTest>
+
+#include "systemstartup.h"
+
+#include <firstframemonitor.h>
+
+#include <hostplatform.h>
+#include <journal.h>
+
+// The platform calls a staged start makes, in order, from the journal.
+static QStringList startupCalls()
+{
+    static const QStringList interesting = {
+        QStringLiteral("FirstFrameMonitor::preCheck()"), QStringLiteral("SvcControl::exeStage"),
+        QStringLiteral("ModuleManager::setStartupLevel"), QStringLiteral("ModuleManager::stageDone"),
+        QStringLiteral("SvcControl::stop"), QStringLiteral("InfoModule::allServiceReady()"),
+        QStringLiteral("FirstFrameMonitor::releaseInstance()")};
+    QStringList calls;
+    for (const QString &line : HostJournal::lines()) {
+        for (const QString &prefix : interesting) {
+            if (line.startsWith(prefix)) {
+                calls << line;
+                break;
+            }
+        }
+    }
+    return calls;
+}
+
+// Fails the test on the warnings of a broken signature-string connection,
+// which Qt otherwise only prints.
+static QtMessageHandler g_previousHandler = nullptr;
+static void failOnConnectWarnings(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg
+        && (message.contains(QLatin1String("No such signal")) || message.contains(QLatin1String("No such slot"))
+            || message.contains(QLatin1String("Cannot queue arguments"))))
+        qFatal("connection broken: %s", qPrintable(message));
+    g_previousHandler(type, context, message);
+}
+
+class tst_SystemStartup : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void stagedStart_data();
+    void stagedStart();
+    void nothingRunsWithoutFirstFrame();
+    void withoutInfoModule();
+    void earlyFinished();
+    void otherStageValuesChangeNothing();
+    void removalAfterFinished();
+    void directStart();
+};
+
+void tst_SystemStartup::initTestCase()
+{
+    g_previousHandler = qInstallMessageHandler(failOnConnectWarnings);
+}
+
+void tst_SystemStartup::init()
+{
+    HostPlatform::reset();
+}
+
+void tst_SystemStartup::stagedStart_data()
+{
+    QTest::addColumn<int>("firstFrame");
+    QTest::addColumn<int>("signalThread");
+    QTest::newRow("first frame next turn") << int(HostPlatform::FirstFrame::NextTurn) << int(HostPlatform::SignalThread::Own);
+    QTest::newRow("first frame inside preCheck") << int(HostPlatform::FirstFrame::InsidePreCheck) << int(HostPlatform::SignalThread::Own);
+    QTest::newRow("signals from platform thread") << int(HostPlatform::FirstFrame::NextTurn) << int(HostPlatform::SignalThread::Worker);
+}
+
+void tst_SystemStartup::stagedStart()
+{
+    QFETCH(int, firstFrame);
+    QFETCH(int, signalThread);
+    HostPlatform::setFirstFrame(HostPlatform::FirstFrame(firstFrame));
+    HostPlatform::setSignalThread(HostPlatform::SignalThread(signalThread));
+
+    QPointer<SystemStartup> startup = new SystemStartup(nullptr);
+    startup->bgStart();
+    if (firstFrame == int(HostPlatform::FirstFrame::InsidePreCheck))
+        QCOMPARE(startupCalls().value(1), QStringLiteral("SvcControl::exeStage(0, false)"));
+
+    const QStringList expected = {
+        "FirstFrameMonitor::preCheck()", "SvcControl::exeStage(0, false)",
+        "ModuleManager::setStartupLevel(1)", "ModuleManager::stageDone(true)", "SvcControl::exeStage(1, false)",
+        "ModuleManager::setStartupLevel(2)", "ModuleManager::stageDone(true)", "SvcControl::stop(false)",
+        "InfoModule::allServiceReady()"};
+    QTRY_COMPARE(startupCalls(), expected);
+    QVERIFY(startup);
+    delete startup;
+    QCOMPARE(startupCalls().count("FirstFrameMonitor::releaseInstance()"), 1);
+}
+
+void tst_SystemStartup::nothingRunsWithoutFirstFrame()
+{
+    HostPlatform::setFirstFrame(HostPlatform::FirstFrame::Never);
+    QPointer<SystemStartup> startup = new SystemStartup(nullptr);
+    startup->bgStart();
+    QTest::qWait(50);
+    QCOMPARE(startupCalls(), QStringList{"FirstFrameMonitor::preCheck()"});
+    QVERIFY(startup);
+
+    // A first frame reported later still starts it.
+    HostPlatform::showFirstFrame();
+    QTRY_VERIFY(startupCalls().contains("InfoModule::allServiceReady()"));
+    delete startup;
+}
+
+void tst_SystemStartup::withoutInfoModule()
+{
+    HostPlatform::setInfoModulePresent(false);
+    QPointer<SystemStartup> startup = new SystemStartup(nullptr);
+    startup->bgStart();
+    QTRY_VERIFY(HostJournal::lines().contains("SvcControl emits finished()"));
+    QTest::qWait(10);
+    QVERIFY(!startupCalls().contains("InfoModule::allServiceReady()"));
+    QCOMPARE(startupCalls().count("SvcControl::stop(false)"), 1);
+    delete startup;
+}
+
+void tst_SystemStartup::earlyFinished()
+{
+    HostPlatform::setFirstFrame(HostPlatform::FirstFrame::Never);
+    QPointer<SystemStartup> startup = new SystemStartup(nullptr);
+    startup->bgStart();
+    auto *svc = startup->findChild<SvcControl *>();
+    QVERIFY(svc);
+    QTimer *timer = startup->findChild<QTimer *>();
+    QVERIFY(timer && !timer->isActive());
+
+    emit svc->finished();
+    QVERIFY(timer->isActive());
+    QVERIFY(timer->isSingleShot());
+    QCOMPARE(timer->interval(), 5000);
+    QCOMPARE(startupCalls().count("InfoModule::allServiceReady()"), 1);
+
+    // Disconnected: later executor signals reach nobody.
+    emit svc->stageReady(SvcControl::ExeStageFirst);
+    emit svc->finished();
+    QCOMPARE(startupCalls().count("InfoModule::allServiceReady()"), 1);
+    QVERIFY(!startupCalls().contains("ModuleManager::setStartupLevel(1)"));
+    delete startup;
+}
+
+void tst_SystemStartup::otherStageValuesChangeNothing()
+{
+    HostPlatform::setFirstFrame(HostPlatform::FirstFrame::Never);
+    SystemStartup startup(nullptr);
+    startup.bgStart();
+    auto *svc = startup.findChild<SvcControl *>();
+    emit svc->stageReady(SvcControl::ExeStage(2));
+    emit svc->stageReady(SvcControl::ExeStage(-1));
+    QCOMPARE(startupCalls(), QStringList{"FirstFrameMonitor::preCheck()"});
+}
+
+void tst_SystemStartup::removalAfterFinished()
+{
+    HostPlatform::setFirstFrame(HostPlatform::FirstFrame::Never);
+    QPointer<SystemStartup> startup = new SystemStartup(nullptr);
+    startup->bgStart();
+    QTimer *timer = startup->findChild<QTimer *>();
+    emit startup->findChild<SvcControl *>()->finished();
+    QVERIFY(timer->isActive());
+
+    // Drive the 5000 ms by hand: the timeout schedules deleteLater(), which
+    // takes effect at the next turn of the event loop, not before.
+    QVERIFY(QMetaObject::invokeMethod(timer, "timeout", Qt::DirectConnection));
+    QVERIFY(startup);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QVERIFY(!startup);
+    QCOMPARE(startupCalls().count("FirstFrameMonitor::releaseInstance()"), 1);
+}
+
+void tst_SystemStartup::directStart()
+{
+    QPointer<SystemStartup> startup = new SystemStartup(nullptr);
+    startup->directStart();
+    QVERIFY(startup); // removed at the next turn of the event loop
+    QCOMPARE(startupCalls(), (QStringList{"SvcControl::exeStage(0, true)", "ModuleManager::stageDone(false)",
+                                          "SvcControl::exeStage(1, true)", "SvcControl::stop(false)",
+                                          "ModuleManager::stageDone(false)"}));
+    QTRY_VERIFY(!startup);
+    QVERIFY(!HostJournal::lines().contains("FirstFrameMonitor::preCheck()"));
+}
+
+QTEST_MAIN(tst_SystemStartup)
+#include "tst_systemstartup.moc"
