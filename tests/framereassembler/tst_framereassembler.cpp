@@ -1,0 +1,251 @@
+#include <QtTest>
+
+#include <framereassembler.h>
+#include <mcuframesink.h>
+
+#include "mcutestframes.h"
+#include "stdoutcapture.h"
+
+#include <QRandomGenerator>
+
+#include <algorithm>
+
+using McuTestFrames::normal;
+using McuTestFrames::word;
+
+namespace {
+
+class RecordingSink : public McuFrameSink
+{
+public:
+    void onMcuFrame(unsigned char *frame) override
+    {
+        const bool isNormal = frame[0] == 1 && frame[1] == 0 && frame[2] == 0 && frame[3] == 0;
+        frames.append(QByteArray(reinterpret_cast<const char *>(frame), isNormal ? 16 : 268));
+    }
+    QList<QByteArray> frames;
+};
+
+// A long frame as it crosses the wire: header with len, then len - 12 bytes.
+QByteArray longFrame(uint32_t kind, uint32_t msg, int len, char fill = 'x')
+{
+    return word(kind) + word(msg) + word(uint32_t(len)) + QByteArray(qMax(0, len - 12), fill);
+}
+
+// The 268-byte record the dispatcher gets for the first n bytes of frame.
+QByteArray record(const QByteArray &frame, int n)
+{
+    QByteArray r = frame.left(n);
+    return r + QByteArray(268 - r.size(), '\0');
+}
+
+const QByteArray overSizeLine = "=================>>>MainAppProtocolComm over size: 10240\n";
+
+// Frames of every well-formed kind: normal, and long of len 12 to 268.
+// ends[i] is the stream offset just past frame i.
+QByteArray wellFormedStream(QList<QByteArray> *records, QList<int> *ends)
+{
+    QRandomGenerator rng(7);
+    QByteArray stream;
+    for (int i = 0; i < 60; ++i) {
+        if (rng.bounded(3) == 0) {
+            const QByteArray f = normal(0x3300 + uint32_t(i), uint32_t(i), rng.generate());
+            stream += f;
+            records->append(f);
+        } else {
+            const int len = i == 1 ? 12 : i == 2 ? 268 : 12 + rng.bounded(257);
+            const QByteArray f = longFrame(2 + uint32_t(i % 2), uint32_t(i), len, char('a' + i % 26));
+            stream += f;
+            records->append(record(f, len));
+        }
+        ends->append(stream.size());
+    }
+    return stream;
+}
+
+// Frames that lie wholly within the first n bytes: exactly those must have
+// been handed on once the read that brought byte n - 1 returns.
+int completeBefore(const QList<int> &ends, int n)
+{
+    return int(std::upper_bound(ends.begin(), ends.end(), n) - ends.begin());
+}
+
+} // namespace
+
+class tst_FrameReassembler : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void splitAtEveryByte();
+    void splitInRandomReads();
+    void reads_data();
+    void reads();
+    void longerThanRecord_data();
+    void longerThanRecord();
+    void frameLongerThanBufferIsDroppedOnOverflow();
+};
+
+void tst_FrameReassembler::splitAtEveryByte()
+{
+    QList<QByteArray> expected;
+    QList<int> ends;
+    const QByteArray stream = wellFormedStream(&expected, &ends);
+    const auto *bytes = reinterpret_cast<const unsigned char *>(stream.constData());
+    for (int at = 0; at <= stream.size(); ++at) {
+        FrameReassembler r;
+        RecordingSink sink;
+        r.feed(bytes, size_t(at), sink);
+        QCOMPARE(sink.frames.size(), completeBefore(ends, at));
+        r.feed(bytes + at, size_t(stream.size() - at), sink);
+        QVERIFY2(sink.frames == expected, qPrintable(QStringLiteral("split at byte %1").arg(at)));
+        QCOMPARE(r.buffered(), size_t(0));
+    }
+}
+
+void tst_FrameReassembler::splitInRandomReads()
+{
+    QList<QByteArray> expected;
+    QList<int> ends;
+    const QByteArray stream = wellFormedStream(&expected, &ends);
+    const auto *bytes = reinterpret_cast<const unsigned char *>(stream.constData());
+    QRandomGenerator rng(11);
+    for (int round = 0; round < 200; ++round) {
+        FrameReassembler r;
+        RecordingSink sink;
+        for (int at = 0; at < stream.size();) {
+            const int n = qMin(1 + int(rng.bounded(268)), stream.size() - at);
+            r.feed(bytes + at, size_t(n), sink);
+            at += n;
+            QCOMPARE(sink.frames.size(), completeBefore(ends, at));
+        }
+        QVERIFY2(sink.frames == expected, qPrintable(QStringLiteral("round %1").arg(round)));
+        QCOMPARE(r.buffered(), size_t(0));
+    }
+}
+
+void tst_FrameReassembler::reads_data()
+{
+    QTest::addColumn<QList<QByteArray>>("reads");
+    QTest::addColumn<QList<QByteArray>>("frames");
+    QTest::addColumn<int>("buffered");
+    QTest::addColumn<bool>("overSize");
+
+    const QByteArray a = normal(0x3316, 5, 1);
+    const QByteArray b = normal(0x3317, 6, 0);
+    const QByteArray l20 = longFrame(2, 0x40, 20);
+    const QByteArray l268 = longFrame(3, 0x41, 268, 'c');
+    const QByteArray l130a = longFrame(2, 0x42, 130, 'p');
+    const QByteArray l130b = longFrame(2, 0x43, 130, 'q');
+
+    QTest::newRow("two normal frames in one read") << QList<QByteArray>{a + b} << QList<QByteArray>{a, b} << 0 << false;
+    QTest::newRow("normal frame over two reads, 10 then 6")
+        << QList<QByteArray>{a.left(10), a.mid(10)} << QList<QByteArray>{a} << 0 << false;
+    QTest::newRow("7 bytes of a normal frame") << QList<QByteArray>{a.left(7)} << QList<QByteArray>{} << 7 << false;
+    QTest::newRow("7 bytes of a long frame") << QList<QByteArray>{l20.left(7)} << QList<QByteArray>{} << 7 << false;
+    QTest::newRow("long frame header without its len word")
+        << QList<QByteArray>{l20.left(11)} << QList<QByteArray>{} << 11 << false;
+    QTest::newRow("len 20 padded to a record, then a normal frame")
+        << QList<QByteArray>{l20 + a} << QList<QByteArray>{record(l20, 20), a} << 0 << false;
+    QTest::newRow("len 268 is a whole record") << QList<QByteArray>{l268} << QList<QByteArray>{record(l268, 268)} << 0 << false;
+    // 260 bytes of frames and 8 of the next header fill one 268-byte read.
+    const QByteArray third = longFrame(2, 0x44, 40, 'r');
+    QTest::newRow("read ends inside the third header word")
+        << QList<QByteArray>{l130a + l130b + third.left(8), third.mid(8)}
+        << QList<QByteArray>{record(l130a, 130), record(l130b, 130), record(third, 40)} << 0 << false;
+
+    for (int len : {1, 4, 11}) {
+        const QByteArray header = word(2) + word(0x45) + word(uint32_t(len));
+        QTest::addRow("len %d hands on %d bytes and consumes them", len, len)
+            << QList<QByteArray>{header} << QList<QByteArray>{record(header, len)} << 12 - len << false;
+    }
+
+    QTest::newRow("len zero discards everything buffered")
+        << QList<QByteArray>{a + longFrame(2, 0x46, 0) + b} << QList<QByteArray>{a} << 0 << true;
+    QTest::newRow("negative len discards everything buffered")
+        << QList<QByteArray>{a, word(2) + word(0x47) + word(0xfffffff0u) + b} << QList<QByteArray>{a} << 0 << true;
+    QTest::newRow("len with only the top bit set discards")
+        << QList<QByteArray>{word(3) + word(0x48) + word(0x80000000u)} << QList<QByteArray>{} << 0 << true;
+    QTest::newRow("stream starts afresh after a discard")
+        << QList<QByteArray>{longFrame(2, 0x49, 0), b} << QList<QByteArray>{b} << 0 << true;
+}
+
+void tst_FrameReassembler::reads()
+{
+    QFETCH(QList<QByteArray>, reads);
+    QFETCH(QList<QByteArray>, frames);
+    QFETCH(int, buffered);
+    QFETCH(bool, overSize);
+
+    FrameReassembler r;
+    RecordingSink sink;
+    StdoutCapture out;
+    for (const QByteArray &read : reads)
+        r.feed(reinterpret_cast<const unsigned char *>(read.constData()), size_t(read.size()), sink);
+    QCOMPARE(out.take(), overSize ? overSizeLine : QByteArray());
+    QCOMPARE(sink.frames, frames);
+    QCOMPARE(r.buffered(), size_t(buffered));
+}
+
+void tst_FrameReassembler::longerThanRecord_data()
+{
+    QTest::addColumn<int>("len");
+    QTest::newRow("len 269") << 269;
+    QTest::newRow("len 1000") << 1000;
+    QTest::newRow("len 10240, the whole buffer") << 10240;
+}
+
+// Only the first 268 bytes are handed on, with len 268; the rest of the frame
+// is read as frames of its own.
+void tst_FrameReassembler::longerThanRecord()
+{
+    QFETCH(int, len);
+    const QByteArray tailFrame = normal(0x3316, 1, 2);
+    QByteArray frame = word(2) + word(0x50) + word(uint32_t(len)) + QByteArray(256, 'h');
+    while (frame.size() < len)
+        frame += tailFrame;
+    frame.truncate(len);
+
+    FrameReassembler r;
+    RecordingSink sink;
+    const auto *bytes = reinterpret_cast<const unsigned char *>(frame.constData());
+    for (int at = 0; at < len - 1; at += 268)
+        r.feed(bytes + at, size_t(qMin(268, len - 1 - at)), sink);
+    QVERIFY(sink.frames.isEmpty());
+    r.feed(bytes + len - 1, 1, sink);
+
+    QByteArray capped = frame.left(268);
+    capped.replace(8, 4, word(268));
+    const int tail = len - 268;
+    QCOMPARE(sink.frames.size(), 1 + tail / 16);
+    QCOMPARE(sink.frames.first(), capped);
+    for (int i = 1; i < sink.frames.size(); ++i)
+        QCOMPARE(sink.frames.at(i), tailFrame);
+    QCOMPARE(r.buffered(), size_t(tail % 16));
+}
+
+// A frame longer than the buffer never completes: the read that no longer
+// fits drops all of it, silently, and the stream is read afresh from there.
+void tst_FrameReassembler::frameLongerThanBufferIsDroppedOnOverflow()
+{
+    FrameReassembler r;
+    RecordingSink sink;
+    StdoutCapture out;
+    QByteArray huge = word(2) + word(0x51) + word(20000);
+    huge += QByteArray(38 * 268 - huge.size(), 'z');
+    r.feed(reinterpret_cast<const unsigned char *>(huge.constData()), size_t(huge.size()), sink);
+    QCOMPARE(r.buffered(), size_t(38 * 268));
+
+    QByteArray next;
+    for (uint32_t i = 0; i < 16; ++i)
+        next += normal(0x3316, i, 0);
+    next += word(1) + word(0x3316) + word(99);
+    r.feed(reinterpret_cast<const unsigned char *>(next.constData()), size_t(next.size()), sink);
+    QCOMPARE(sink.frames.size(), 16);
+    QCOMPARE(sink.frames.last(), normal(0x3316, 15, 0));
+    QCOMPARE(r.buffered(), size_t(12));
+    QCOMPARE(out.take(), QByteArray());
+}
+
+QTEST_GUILESS_MAIN(tst_FrameReassembler)
+#include "tst_framereassembler.moc"

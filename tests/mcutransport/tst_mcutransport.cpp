@@ -1,0 +1,403 @@
+#include <QtTest>
+
+#include <mcuframesink.h>
+#include <mcutransport.h>
+
+#include "mcutestframes.h"
+#include "stdoutcapture.h"
+#include "unixpeer.h"
+
+#include <QElapsedTimer>
+#include <QMutex>
+
+#include <algorithm>
+#include <csignal>
+#include <memory>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+using McuTestFrames::normal;
+using McuTestFrames::outboundLong;
+using McuTestFrames::word;
+
+namespace {
+
+class RecordingSink : public McuFrameSink
+{
+public:
+    void onMcuFrame(unsigned char *frame) override
+    {
+        QMutexLocker lock(&m_mutex);
+        m_frames.append(QByteArray(reinterpret_cast<const char *>(frame), frame[0] == 1 ? 16 : 268));
+    }
+    QList<QByteArray> frames()
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_frames;
+    }
+
+private:
+    QMutex m_mutex;
+    QList<QByteArray> m_frames;
+};
+
+// A connected descriptor that is closed at the end of the test.
+struct Fd {
+    explicit Fd(int f) : fd(f) {}
+    ~Fd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    int fd;
+};
+
+int send(McuTransport &t, const QByteArray &frame)
+{
+    return t.sendData(frame.constData(), frame.size());
+}
+
+QByteArray readBytes(int fd, int n, int timeoutMs = 5000)
+{
+    QByteArray bytes(n, '\0');
+    return unixpeer::readFull(fd, bytes.data(), size_t(n), timeoutMs) ? bytes : QByteArray();
+}
+
+// Frame i of sender `thread`: normal and long frames alternate, each names
+// its sender and sequence number.
+QByteArray senderFrame(int thread, int i)
+{
+    if (i % 2 == 0)
+        return normal(uint32_t(thread), uint32_t(i), 0x5a5a0000u | uint32_t(i));
+    return outboundLong(2, 0x100u + uint32_t(thread), word(uint32_t(i)) + QByteArray(200, char('A' + thread)));
+}
+
+// Splits a received stream of outbound frames; an unknown kind or a short
+// tail leaves the remainder unconsumed.
+QList<QByteArray> splitOutbound(const QByteArray &stream, int *rest)
+{
+    QList<QByteArray> frames;
+    int at = 0;
+    while (stream.size() - at >= 4) {
+        const int size = stream.at(at) == 1 ? 16 : stream.at(at) == 2 ? 264 : 0;
+        if (size == 0 || stream.size() - at < size)
+            break;
+        frames.append(stream.mid(at, size));
+        at += size;
+    }
+    *rest = stream.size() - at;
+    return frames;
+}
+
+QByteArray drainPending(int fd)
+{
+    QByteArray bytes;
+    int n = 0;
+    while (::ioctl(fd, FIONREAD, &n) == 0 && n > 0)
+        bytes += readBytes(fd, n);
+    return bytes;
+}
+
+} // namespace
+
+class tst_McuTransport : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void refusedUnlessRunning_data();
+    void refusedUnlessRunning();
+    void connectsFromOwnPathToServiceName();
+    void wholeFramesUnderContention();
+    void stalledServiceBlocksNoCaller();
+    void unfinishableFrameEndsConnection();
+    void sendToGoneServiceRaisesNoSignal_data();
+    void sendToGoneServiceRaisesNoSignal();
+    void reconnectsAndGreetsAgain();
+    void lateServiceIsRetriedWithoutFlooding();
+};
+
+void tst_McuTransport::initTestCase()
+{
+    // A SIGPIPE must kill this process as it would kill the launcher.
+    std::signal(SIGPIPE, SIG_DFL);
+}
+
+void tst_McuTransport::refusedUnlessRunning_data()
+{
+    QTest::addColumn<bool>("startAndStop");
+    QTest::newRow("before start") << false;
+    QTest::newRow("after stop") << true;
+}
+
+void tst_McuTransport::refusedUnlessRunning()
+{
+    QFETCH(bool, startAndStop);
+    unixpeer::Names names("refused");
+    unixpeer::Listener service(names.serviceName);
+    QVERIFY(service.isListening());
+    RecordingSink sink;
+    McuTransport t(sink, names.endpoint());
+    if (startAndStop) {
+        t.start();
+        Fd peer(service.accept(5000));
+        QVERIFY(peer.fd >= 0);
+        QCOMPARE(t.stop(), 0);
+        char c;
+        QCOMPARE(::read(peer.fd, &c, 1), ssize_t(0));
+    }
+    QCOMPARE(send(t, normal(1, 2, 3)), -1);
+}
+
+// The listener takes exactly the name's bytes, so an accepted connection
+// proves the address length (2 + 11 for a ten-letter name).
+void tst_McuTransport::connectsFromOwnPathToServiceName()
+{
+    unixpeer::Names names("address");
+    unixpeer::Listener service(names.serviceName);
+    RecordingSink sink;
+    McuTransport t(sink, names.endpoint());
+    t.start();
+    Fd peer(service.accept(5000));
+    QVERIFY(peer.fd >= 0);
+
+    struct sockaddr_un addr;
+    socklen_t len = sizeof addr;
+    QCOMPARE(::getpeername(peer.fd, reinterpret_cast<struct sockaddr *>(&addr), &len), 0);
+    QCOMPARE(QByteArray(addr.sun_path), QByteArray::fromStdString(names.ownPath));
+    struct stat st;
+    QCOMPARE(::stat(names.ownPath.c_str(), &st), 0);
+    QVERIFY(S_ISSOCK(st.st_mode));
+    t.stop();
+}
+
+void tst_McuTransport::wholeFramesUnderContention()
+{
+    enum { Threads = 8, PerThread = 250 };
+    unixpeer::Names names("contention");
+    unixpeer::Listener service(names.serviceName);
+    RecordingSink sink;
+    McuTransport t(sink, names.endpoint());
+    t.start();
+    Fd peer(service.accept(5000));
+    QVERIFY(peer.fd >= 0);
+
+    QByteArray received;
+    std::thread drain([&] {
+        char buf[4096];
+        for (;;) {
+            struct pollfd p = {peer.fd, POLLIN, 0};
+            if (::poll(&p, 1, 3000) != 1)
+                return;
+            const ssize_t n = ::read(peer.fd, buf, sizeof buf);
+            if (n <= 0)
+                return;
+            received.append(buf, int(n));
+        }
+    });
+    std::vector<int> failures(Threads, 0);
+    std::vector<std::thread> senders;
+    for (int s = 0; s < Threads; ++s) {
+        senders.emplace_back([&, s] {
+            for (int i = 0; i < PerThread; ++i)
+                failures[size_t(s)] += send(t, senderFrame(s, i)) != 0;
+        });
+    }
+    for (std::thread &s : senders)
+        s.join();
+    t.stop();
+    drain.join();
+
+    QCOMPARE(failures, std::vector<int>(Threads, 0));
+    int rest = 0;
+    const QList<QByteArray> frames = splitOutbound(received, &rest);
+    QCOMPARE(rest, 0);
+    QCOMPARE(frames.size(), Threads * PerThread);
+    std::vector<int> next(Threads, 0);
+    for (const QByteArray &f : frames) {
+        const int s = f.at(4) & 0xff;
+        QVERIFY(s < Threads);
+        QCOMPARE(f, senderFrame(s, next[size_t(s)]++));
+    }
+}
+
+// The service stops reading: callers give up within about the deadline and
+// never leave part of a frame behind.
+void tst_McuTransport::stalledServiceBlocksNoCaller()
+{
+    unixpeer::Names names("stalled");
+    unixpeer::Listener service(names.serviceName);
+    RecordingSink sink;
+    McuTransport t(sink, names.endpoint());
+    t.start();
+    Fd peer(service.accept(5000));
+    QVERIFY(peer.fd >= 0);
+
+    const QByteArray frame = senderFrame(1, 1);
+    int accepted = 0;
+    while (send(t, frame) == 0 && accepted < 100000)
+        ++accepted;
+    QVERIFY(accepted > 0 && accepted < 100000);
+
+    StdoutCapture out;
+    std::vector<int> results(12, 0);
+    std::vector<qint64> took(12, 0);
+    std::vector<std::thread> senders;
+    for (size_t s = 0; s < 4; ++s) {
+        senders.emplace_back([&, s] {
+            for (size_t i = s * 3; i < s * 3 + 3; ++i) {
+                QElapsedTimer timer;
+                timer.start();
+                results[i] = send(t, frame);
+                took[i] = timer.elapsed();
+            }
+        });
+    }
+    for (std::thread &s : senders)
+        s.join();
+    const QByteArray lines = out.take();
+
+    QCOMPARE(results, std::vector<int>(12, -1));
+    // Liveness only: a caller stuck on the full socket would never return.
+    QVERIFY(*std::max_element(took.begin(), took.end()) < 2000);
+    QCOMPARE(lines, QByteArray("===============>repeat call SendData\n").repeated(lines.count('\n')));
+
+    const QByteArray stream = drainPending(peer.fd);
+    int rest = 0;
+    QCOMPARE(splitOutbound(stream, &rest).size(), accepted);
+    QCOMPARE(rest, 0);
+    QCOMPARE(send(t, frame), 0);
+    QCOMPARE(readBytes(peer.fd, frame.size()), frame);
+    t.stop();
+}
+
+// A frame larger than the socket can take while the service does not read:
+// its head is on the wire, so the connection must go, and a new one comes.
+void tst_McuTransport::unfinishableFrameEndsConnection()
+{
+    unixpeer::Names names("unfinishable");
+    unixpeer::Listener service(names.serviceName);
+    RecordingSink sink;
+    McuTransport t(sink, names.endpoint());
+    StdoutCapture out;
+    t.start();
+    Fd peer(service.accept(5000));
+    QVERIFY(peer.fd >= 0);
+
+    const QByteArray huge(4 << 20, 'u');
+    QCOMPARE(send(t, huge), -1);
+    int got = 0;
+    char buf[65536];
+    ssize_t n;
+    while ((n = ::read(peer.fd, buf, sizeof buf)) > 0)
+        got += int(n);
+    QCOMPARE(n, ssize_t(0));
+    QVERIFY(got > 0 && got < huge.size());
+
+    Fd again(service.accept(5000));
+    QVERIFY(again.fd >= 0);
+    const QByteArray frame = normal(7, 8, 9);
+    QTRY_COMPARE(send(t, frame), 0);
+    QCOMPARE(readBytes(again.fd, frame.size()), frame);
+    t.stop();
+    QCOMPARE(out.take(), QByteArray("Main App invaild datalen:0\n"));
+}
+
+void tst_McuTransport::sendToGoneServiceRaisesNoSignal_data()
+{
+    QTest::addColumn<bool>("closeWholly");
+    QTest::newRow("service stopped reading its end") << false;
+    QTest::newRow("service closed and is gone") << true;
+}
+
+void tst_McuTransport::sendToGoneServiceRaisesNoSignal()
+{
+    QFETCH(bool, closeWholly);
+    unixpeer::Names names("gone");
+    auto service = std::make_unique<unixpeer::Listener>(names.serviceName);
+    RecordingSink sink;
+    McuTransport t(sink, names.endpoint());
+    StdoutCapture out;
+    t.start();
+    Fd peer(service->accept(5000));
+    QVERIFY(peer.fd >= 0);
+    if (closeWholly) {
+        service.reset();
+        ::close(peer.fd);
+        peer.fd = -1;
+    } else {
+        ::shutdown(peer.fd, SHUT_RD);
+    }
+    for (int i = 0; i < 20; ++i)
+        QCOMPARE(send(t, normal(1, uint32_t(i), 0)), -1);
+}
+
+void tst_McuTransport::reconnectsAndGreetsAgain()
+{
+    unixpeer::Names names("reconnect");
+    unixpeer::Listener service(names.serviceName);
+    RecordingSink sink;
+    McuTransport t(sink, names.endpoint());
+    StdoutCapture out;
+    t.start();
+    Fd first(service.accept(5000));
+    QVERIFY(first.fd >= 0);
+
+    const QByteArray greeting = normal(12, 1, 0);
+    t.setGreeting(greeting.constData(), greeting.size());
+    const QByteArray a = normal(0x20, 1, 1);
+    QCOMPARE(send(t, a), 0);
+    QCOMPARE(readBytes(first.fd, 16), a);
+    const QByteArray in1 = normal(0x3316, 5, 1);
+    QVERIFY(unixpeer::writeFull(first.fd, in1.constData(), 16));
+    QTRY_COMPARE(sink.frames(), QList<QByteArray>{in1});
+    // Half a frame that the new connection must not inherit.
+    QVERIFY(unixpeer::writeFull(first.fd, in1.constData(), 10));
+    ::close(first.fd);
+    first.fd = -1;
+
+    Fd second(service.accept(5000));
+    QVERIFY(second.fd >= 0);
+    QCOMPARE(readBytes(second.fd, 16), greeting);
+    const QByteArray b = normal(0x20, 2, 2);
+    QCOMPARE(send(t, b), 0);
+    QCOMPARE(readBytes(second.fd, 16), b);
+    const QByteArray in2 = normal(0x3316, 6, 0);
+    QVERIFY(unixpeer::writeFull(second.fd, in2.constData(), 16));
+    QTRY_COMPARE(sink.frames(), (QList<QByteArray>{in1, in2}));
+    t.stop();
+    QCOMPARE(out.take(), QByteArray("Main App invaild datalen:0\n"));
+}
+
+// The service comes up after the link started: sends fail meanwhile, the
+// reader retries at a growing interval instead of spinning, then connects.
+void tst_McuTransport::lateServiceIsRetriedWithoutFlooding()
+{
+    unixpeer::Names names("late");
+    RecordingSink sink;
+    McuTransport t(sink, names.endpoint());
+    StdoutCapture out;
+    t.start();
+    QCOMPARE(send(t, normal(1, 1, 1)), -1);
+    // Absence of activity has no event to wait for; a spinning reader would
+    // print thousands of lines in this time.
+    QTest::qWait(600);
+    unixpeer::Listener service(names.serviceName);
+    Fd peer(service.accept(5000));
+    QVERIFY(peer.fd >= 0);
+    const QByteArray frame = normal(12, 1, 0);
+    QTRY_COMPARE(send(t, frame), 0);
+    QCOMPARE(readBytes(peer.fd, 16), frame);
+    t.stop();
+
+    const QByteArray lines = out.take();
+    const int count = lines.count('\n');
+    QVERIFY2(count >= 1 && count <= 8, lines.constData());
+    QCOMPARE(lines, QByteArray("-main app socket read failed with error: 22\n").repeated(count));
+}
+
+QTEST_GUILESS_MAIN(tst_McuTransport)
+#include "tst_mcutransport.moc"
