@@ -1,0 +1,233 @@
+#include "mcusimulator.h"
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+const size_t MaxKept = 1024;
+const int SendStallMs = 1000;
+
+} // namespace
+
+McuSimulator::McuSimulator(LineSink sink)
+    : m_sink(std::move(sink))
+    , m_listenFd(-1)
+    , m_connFd(-1)
+{
+}
+
+McuSimulator::~McuSimulator()
+{
+    if (m_connFd >= 0)
+        ::close(m_connFd);
+    if (m_listenFd >= 0)
+        ::close(m_listenFd);
+}
+
+bool McuSimulator::listen(const std::string &name, std::string *error)
+{
+    struct sockaddr_un addr;
+    if (name.size() < 2 || name[0] != '@' || name.size() > sizeof addr.sun_path) {
+        *error = "the name must be '@' and 1 to " + std::to_string(sizeof addr.sun_path - 1) + " characters";
+        return false;
+    }
+    std::memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+    // Abstract name: a NUL, then the name's bytes, no terminating NUL.
+    std::memcpy(addr.sun_path + 1, name.data() + 1, name.size() - 1);
+    const socklen_t len = socklen_t(offsetof(struct sockaddr_un, sun_path) + name.size());
+
+    m_listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<struct sockaddr *>(&addr), len) != 0
+        || ::listen(m_listenFd, 4) != 0) {
+        *error = "cannot listen on " + name + ": " + std::strerror(errno);
+        if (m_listenFd >= 0)
+            ::close(m_listenFd);
+        m_listenFd = -1;
+        return false;
+    }
+    m_sink(Info, "-- listening on " + name);
+    return true;
+}
+
+int McuSimulator::remainingMs(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? int(left) : 0;
+}
+
+bool McuSimulator::pollOnce(int ms, int wakeFd)
+{
+    struct pollfd fds[3];
+    nfds_t n = 0;
+    fds[n++] = {m_listenFd, POLLIN, 0};
+    const nfds_t conn = m_connFd >= 0 ? n++ : nfds_t(-1);
+    if (conn != nfds_t(-1))
+        fds[conn] = {m_connFd, POLLIN, 0};
+    const nfds_t wake = wakeFd >= 0 ? n++ : nfds_t(-1);
+    if (wake != nfds_t(-1))
+        fds[wake] = {wakeFd, POLLIN, 0};
+
+    if (::poll(fds, n, ms) <= 0)
+        return false;
+    // The old connection's last bytes are shown before a new one replaces it.
+    if (conn != nfds_t(-1) && fds[conn].revents)
+        readConnection();
+    if (fds[0].revents & POLLIN)
+        accept();
+    return wake != nfds_t(-1) && fds[wake].revents != 0;
+}
+
+void McuSimulator::accept()
+{
+    const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0)
+        return;
+    if (m_connFd >= 0)
+        dropConnection("replaced by a new connection");
+    m_connFd = fd;
+    m_decoder.reset();
+    m_sink(Info, "-- launcher connected");
+}
+
+void McuSimulator::readConnection()
+{
+    unsigned char buf[4096];
+    const ssize_t n = ::read(m_connFd, buf, sizeof buf);
+    if (n > 0) {
+        for (DecodedFrame &frame : m_decoder.feed(buf, size_t(n))) {
+            m_sink(Traffic, "<- " + frame.text);
+            if (m_kept.size() == MaxKept)
+                m_kept.pop_front();
+            m_kept.push_back(std::move(frame));
+        }
+    } else if (n == 0) {
+        dropConnection("closed by the launcher");
+    } else if (errno != EAGAIN && errno != EINTR) {
+        dropConnection(std::strerror(errno));
+    }
+}
+
+void McuSimulator::dropConnection(const char *why)
+{
+    if (m_decoder.buffered() > 0)
+        m_sink(Info, "-- " + std::to_string(m_decoder.buffered()) + " bytes of an unfinished frame dropped");
+    m_decoder.reset();
+    ::close(m_connFd);
+    m_connFd = -1;
+    m_sink(Info, std::string("-- launcher disconnected: ") + why);
+}
+
+void McuSimulator::disconnect()
+{
+    if (m_connFd >= 0)
+        dropConnection("by the simulator");
+}
+
+bool McuSimulator::waitConnected(int ms)
+{
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    while (!isConnected()) {
+        const int left = remainingMs(deadline);
+        if (left == 0)
+            return false;
+        pollOnce(left, -1);
+    }
+    return true;
+}
+
+bool McuSimulator::send(const std::vector<unsigned char> &bytes, std::string *error)
+{
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+        if (m_connFd < 0) {
+            *error = "the launcher is not connected";
+            return false;
+        }
+        const ssize_t n = ::send(m_connFd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += size_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno == EAGAIN) {
+            // A launcher that stops reading must not hang the scenario.
+            struct pollfd out = {m_connFd, POLLOUT, 0};
+            if (::poll(&out, 1, SendStallMs) > 0)
+                continue;
+            *error = "the launcher stopped reading (" + std::to_string(sent) + " of "
+                     + std::to_string(bytes.size()) + " bytes sent)";
+            return false;
+        }
+        *error = std::string("send failed: ") + std::strerror(errno);
+        dropConnection(std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+bool McuSimulator::pump(int ms, int wakeFd)
+{
+    if (ms < 0) {
+        while (!pollOnce(-1, wakeFd)) {
+        }
+        return true;
+    }
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    for (int left = ms; left > 0; left = remainingMs(deadline)) {
+        if (pollOnce(left, wakeFd))
+            return true;
+    }
+    return false;
+}
+
+bool McuSimulator::claim(const std::string &name, const std::string &match, bool wellFormedOnly)
+{
+    for (auto it = m_kept.begin(); it != m_kept.end(); ++it) {
+        if (it->name == name && (!wellFormedOnly || it->wellFormed) && it->text.find(match) != std::string::npos) {
+            m_kept.erase(it);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool McuSimulator::expect(const std::string &name, const std::string &match, int ms, std::string *why)
+{
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    // Reads at least once, so "expect NAME 0" sees what is already waiting.
+    for (bool polled = false; !claim(name, match, true); polled = true) {
+        const int left = remainingMs(deadline);
+        if (left == 0 && polled) {
+            *why = "no " + name + (match.empty() ? "" : " with \"" + match + "\"") + " within "
+                   + std::to_string(ms) + " ms";
+            if (claim(name, match, false))
+                *why += " (a malformed one arrived)";
+            return false;
+        }
+        pollOnce(left, -1);
+    }
+    return true;
+}
+
+bool McuSimulator::expectNone(const std::string &name, const std::string &match, int ms, std::string *why)
+{
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    for (bool polled = false;; polled = true) {
+        if (claim(name, match, false)) {
+            *why = "an unwanted " + name + (match.empty() ? "" : " with \"" + match + "\"") + " arrived";
+            return false;
+        }
+        const int left = remainingMs(deadline);
+        if (left == 0 && polled)
+            return true;
+        pollOnce(left, -1);
+    }
+}

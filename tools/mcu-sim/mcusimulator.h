@@ -1,0 +1,69 @@
+#ifndef MCUSIMULATOR_H
+#define MCUSIMULATOR_H
+
+#include "framedecoder.h"
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+// The MCU service's end of the link: listens on an abstract socket name,
+// takes the launcher's connection (a newer one replaces the older, as when the
+// launcher reconnects), shows every frame it receives and keeps them until an
+// expectation claims them. Single-threaded: everything runs on the caller's
+// thread, inside the calls below; nothing happens between them.
+class McuSimulator
+{
+public:
+    enum LineKind {
+        Traffic,   // "<- " and "-> " lines
+        Info,      // connection changes and progress
+        Result,    // failures and the outcome, shown even when quiet
+    };
+    typedef std::function<void(LineKind, const std::string &)> LineSink;
+
+    explicit McuSimulator(LineSink sink);
+    ~McuSimulator();
+    McuSimulator(const McuSimulator &) = delete;
+    McuSimulator &operator=(const McuSimulator &) = delete;
+
+    // name is "@" and the abstract name, as the launcher spells it.
+    bool listen(const std::string &name, std::string *error);
+
+    bool isConnected() const { return m_connFd >= 0; }
+    bool waitConnected(int ms);
+    bool send(const std::vector<unsigned char> &bytes, std::string *error);
+    void disconnect();
+
+    // Reads, shows and keeps frames for ms (-1: no limit), returning early and
+    // true as soon as wakeFd (if not -1) is readable.
+    bool pump(int ms, int wakeFd = -1);
+
+    // Claims the oldest kept well-formed frame called name whose line contains
+    // match, waiting up to ms for one to arrive.
+    bool expect(const std::string &name, const std::string &match, int ms, std::string *why);
+    // Fails, claiming it, if such a frame is kept or arrives within ms.
+    bool expectNone(const std::string &name, const std::string &match, int ms, std::string *why);
+
+private:
+    typedef std::chrono::steady_clock Clock;
+
+    bool pollOnce(int ms, int wakeFd);
+    void accept();
+    void readConnection();
+    void dropConnection(const char *why);
+    bool claim(const std::string &name, const std::string &match, bool wellFormedOnly);
+    static int remainingMs(Clock::time_point deadline);
+
+    LineSink m_sink;
+    int m_listenFd;
+    int m_connFd;
+    FrameDecoder m_decoder;
+    // Frames not yet claimed by an expectation, oldest first; bounded so an
+    // unwatched heartbeat cannot grow it for ever.
+    std::deque<DecodedFrame> m_kept;
+};
+
+#endif // MCUSIMULATOR_H
