@@ -1,0 +1,153 @@
+// Start-up latency and memory of the launcher next to a bare program that does
+// only the work the launcher cannot skip before its first frame.
+//
+//   bench_startup <launcher> <bare program> [runs]
+//
+// Each run starts the program, listens as the MCU service on this build's
+// test socket name, and measures from fork to the 16-byte application-ready
+// frame. Resident memory is read 300 ms later, when start-up has settled.
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Sample {
+    double ms = -1;
+    long rssKb = -1;
+};
+
+int listenOn(const char *name)
+{
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const size_t length = std::strlen(name);
+    std::memcpy(addr.sun_path, name, length);
+    addr.sun_path[0] = '\0';
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), socklen_t(offsetof(sockaddr_un, sun_path) + length)) != 0
+        || ::listen(fd, 1) != 0) {
+        std::perror("listen");
+        std::exit(2);
+    }
+    return fd;
+}
+
+long residentKb(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string key;
+    while (status >> key) {
+        if (key == "VmRSS:") {
+            long kb = -1;
+            status >> kb;
+            return kb;
+        }
+        status.ignore(4096, '\n');
+    }
+    return -1;
+}
+
+bool readFull(int fd, char *buf, size_t n, int timeoutMs)
+{
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    size_t got = 0;
+    while (got < n) {
+        const int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
+        pollfd p{fd, POLLIN, 0};
+        if (left <= 0 || ::poll(&p, 1, left) <= 0)
+            return false;
+        const ssize_t r = ::read(fd, buf + got, n - got);
+        if (r <= 0)
+            return false;
+        got += size_t(r);
+    }
+    return true;
+}
+
+Sample runOnce(const char *program, const char *name, int listener)
+{
+    Sample sample;
+    const auto start = Clock::now();
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        ::setenv("QT_LOGGING_RULES", "*.debug=false", 1);
+        const int devnull = ::open("/dev/null", O_WRONLY);
+        ::dup2(devnull, 1);
+        ::dup2(devnull, 2);
+        ::execl(program, program, name, static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    pollfd p{listener, POLLIN, 0};
+    if (::poll(&p, 1, 10000) == 1) {
+        const int fd = ::accept(listener, nullptr, nullptr);
+        char frame[16];
+        if (fd >= 0 && readFull(fd, frame, sizeof frame, 10000)) {
+            sample.ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+            ::usleep(300 * 1000);
+            sample.rssKb = residentKb(pid);
+        }
+        if (fd >= 0)
+            ::close(fd);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    return sample;
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? -1 : values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: %s <launcher> <bare program> [runs]\n", argv[0]);
+        return 2;
+    }
+    const int runs = argc > 3 ? std::atoi(argv[3]) : 20;
+    const char *name = "@" HEADUNIT_TEST_MCU_NAME;
+    const int listener = listenOn(name);
+
+    std::vector<double> launcherMs, bareMs, launcherKb, bareKb;
+    for (int i = 0; i < runs; ++i) {
+        // Interleaved, so that a busy moment of the machine hits both alike.
+        const Sample l = runOnce(argv[1], name, listener);
+        const Sample b = runOnce(argv[2], name, listener);
+        if (l.ms < 0 || b.ms < 0) {
+            std::fprintf(stderr, "run %d: a program never sent its frame\n", i);
+            return 1;
+        }
+        launcherMs.push_back(l.ms);
+        bareMs.push_back(b.ms);
+        launcherKb.push_back(double(l.rssKb));
+        bareKb.push_back(double(b.rssKb));
+    }
+    const double lm = median(launcherMs), bm = median(bareMs);
+    const double lk = median(launcherKb), bk = median(bareKb);
+    std::printf("runs: %d (medians)\n", runs);
+    std::printf("start to ready frame: launcher %.1f ms, bare %.1f ms, ratio %.2f (target <= 1.20)\n", lm, bm, lm / bm);
+    std::printf("resident memory:      launcher %.0f kB, bare %.0f kB, ratio %.2f (target <= 1.20)\n", lk, bk, lk / bk);
+    return 0;
+}
