@@ -1,0 +1,305 @@
+// The system clock from the MCU clock and the radio time, the clock command
+// sent back, and the Modified Julian Day conversion.
+
+#include <mainappprotocolcomm.h>
+
+#include <datadefault.h>
+#include <datasavecontrol.h>
+#include <hostplatform.h>
+#include <journal.h>
+#include <setupstridconst.h>
+
+#include "fakemcuservice.h"
+#include "mcutestframes.h"
+
+#include <QDateTime>
+#include <QLoggingCategory>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <climits>
+#include <memory>
+
+using tqappframework::MainAppProtocolComm;
+using namespace McuTestFrames;
+
+namespace {
+
+QMutex s_logMutex;
+QStringList s_debugLines; // any thread, under s_logMutex
+
+void captureDebugLines(QtMsgType, const QMessageLogContext &context, const QString &message)
+{
+    if (qstrcmp(context.category, "default") != 0)
+        return;
+    QMutexLocker lock(&s_logMutex);
+    s_debugLines.append(message);
+}
+
+QByteArray bigEndian(uint32_t value)
+{
+    QByteArray bytes(4, '\0');
+    qToBigEndian(value, bytes.data());
+    return bytes;
+}
+
+QByteArray clockCommand(uint32_t seconds)
+{
+    return outboundLong(2, 195, QByteArray(1, '\x04') + bigEndian(seconds));
+}
+
+QString timeText(const TimeParam &t)
+{
+    return QString::asprintf("%04d-%02d-%02d %02d:%02d", t.year, t.month, t.day, t.hour, t.minute);
+}
+
+} // namespace
+
+class tst_McuClock : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+
+    void mcuTime_data();
+    void mcuTime();
+    void rdsTime_data();
+    void rdsTime();
+    void getTimeExamples_data();
+    void getTimeExamples();
+    void getTimeWholeRange();
+    void getTimeOutsideRange_data();
+    void getTimeOutsideRange();
+
+private:
+    void dispatch(QByteArray frame) { m_link->resolvePacket(reinterpret_cast<unsigned char *>(frame.data())); }
+    void saveRdsSetting(const QString &value);
+
+    QTemporaryDir m_settingsDir;
+    std::unique_ptr<FakeMcuService> m_service;
+    std::unique_ptr<MainAppProtocolComm> m_link;
+    QtMessageHandler m_previousHandler = nullptr;
+};
+
+void tst_McuClock::initTestCase()
+{
+    QVERIFY(m_settingsDir.isValid());
+    qputenv("HEADUNIT_SETTINGS", m_settingsDir.filePath("settings.ini").toLocal8Bit());
+    QLoggingCategory::setFilterRules(QStringLiteral("platform.debug=false"));
+    DataSaveControl::initQSettingPath();
+    DataDefault::initDataDefault();
+
+    m_service.reset(new FakeMcuService);
+    QVERIFY(m_service->isListening());
+    m_link.reset(new MainAppProtocolComm(m_service->endpoint()));
+    m_link->Start();
+    QVERIFY(m_service->waitForConnection());
+    m_previousHandler = qInstallMessageHandler(captureDebugLines);
+}
+
+void tst_McuClock::init()
+{
+    HostPlatform::reset();
+    QMutexLocker lock(&s_logMutex);
+    s_debugLines.clear();
+}
+
+void tst_McuClock::cleanupTestCase()
+{
+    qInstallMessageHandler(m_previousHandler);
+    m_link.reset();
+    m_service.reset();
+}
+
+void tst_McuClock::saveRdsSetting(const QString &value)
+{
+    QSettings settings(HostPlatform::settingsPath(), QSettings::IniFormat);
+    if (value.isNull())
+        settings.remove(SetupStrIdConst::setupSyncRdsTime);
+    else
+        settings.setValue(SetupStrIdConst::setupSyncRdsTime, value);
+    settings.sync();
+    QCOMPARE(settings.status(), QSettings::NoError);
+}
+
+void tst_McuClock::mcuTime_data()
+{
+    QTest::addColumn<uint>("value");
+    QTest::addColumn<bool>("trusted");
+
+    QTest::newRow("15552000 trusted") << 15552000u << true;
+    QTest::newRow("2024 trusted") << 1704067200u << true;
+    QTest::newRow("0x7FFFFFFF trusted") << 0x7FFFFFFFu << true;
+    QTest::newRow("15551999 falls back") << 15551999u << false;
+    QTest::newRow("1 falls back") << 1u << false;
+    QTest::newRow("0 falls back") << 0u << false;
+    QTest::newRow("0x80000000 falls back") << 0x80000000u << false;
+    QTest::newRow("0xFFFFFFFF falls back") << 0xFFFFFFFFu << false;
+}
+
+void tst_McuClock::mcuTime()
+{
+    QFETCH(uint, value);
+    QFETCH(bool, trusted);
+
+    const QTime before = QTime::currentTime();
+    dispatch(inboundRecord(2, 12, QByteArray(1, '\0') + bigEndian(value)));
+    const QTime after = QTime::currentTime();
+
+    const QStringList calls = HostJournal::lines();
+    QCOMPARE(calls.count("AppData::setMcuTimeSynced(true)"), 1);
+    QCOMPARE(calls.last(), QStringLiteral("AppData::setMcuTimeSynced(true)"));
+
+    if (trusted) {
+        QCOMPARE(qint64(HostPlatform::lastSystemTime()), qint64(value));
+        QCOMPARE(m_service->pending(), 0);
+        return;
+    }
+    // 1 January 2024 at the local time of day of the call.
+    const qint64 seconds = HostPlatform::lastSystemTime();
+    const qint64 earliest = QDateTime(QDate(2024, 1, 1), before).toSecsSinceEpoch();
+    const qint64 latest = QDateTime(QDate(2024, 1, 1), after).toSecsSinceEpoch();
+    if (before <= after)
+        QVERIFY2(seconds >= earliest && seconds <= latest, qPrintable(QString::number(seconds)));
+    QCOMPARE(m_service->read(264).toHex(), clockCommand(uint32_t(seconds)).toHex());
+}
+
+void tst_McuClock::rdsTime_data()
+{
+    QTest::addColumn<QString>("setting");
+    QTest::addColumn<int>("hour");
+    QTest::addColumn<int>("minute");
+    QTest::addColumn<bool>("sets");
+
+    QTest::newRow("setting off") << "false" << 7 << 5 << false;
+    QTest::newRow("setting on, 07:05") << "true" << 7 << 5 << true;
+    QTest::newRow("nothing saved, factory default on") << QString() << 7 << 5 << true;
+    QTest::newRow("setting on, 00:00") << "true" << 0 << 0 << true;
+    QTest::newRow("setting on, 23:59") << "true" << 23 << 59 << true;
+    QTest::newRow("hour 24 ignored") << "true" << 24 << 0 << false;
+    QTest::newRow("minute 60 ignored") << "true" << 12 << 60 << false;
+    QTest::newRow("255:255 ignored") << "true" << 255 << 255 << false;
+    QTest::newRow("setting off, hour 24") << "false" << 24 << 0 << false;
+}
+
+void tst_McuClock::rdsTime()
+{
+    QFETCH(QString, setting);
+    QFETCH(int, hour);
+    QFETCH(int, minute);
+    QFETCH(bool, sets);
+
+    saveRdsSetting(setting);
+    const QDate dayBefore = QDate::currentDate();
+    dispatch(inboundRecord(2, 82, QByteArray(1, '\0') + char(hour) + char(minute)));
+    const QDate dayAfter = QDate::currentDate();
+
+    QVERIFY(!HostJournal::lines().contains("AppData::setMcuTimeSynced(true)"));
+    if (!sets) {
+        QCOMPARE(qint64(HostPlatform::lastSystemTime()), qint64(-1));
+        QCOMPARE(m_service->pending(), 0);
+        const bool outOfRange = hour > 23 || minute > 59;
+        QMutexLocker lock(&s_logMutex);
+        QCOMPARE(s_debugLines.size(), setting == "true" && outOfRange ? 1 : 0);
+        return;
+    }
+    const qint64 seconds = HostPlatform::lastSystemTime();
+    const QTime timeOfDay(hour, minute);
+    QVERIFY(seconds == QDateTime(dayBefore, timeOfDay).toSecsSinceEpoch()
+            || seconds == QDateTime(dayAfter, timeOfDay).toSecsSinceEpoch());
+    QCOMPARE(m_service->read(264).toHex(), clockCommand(uint32_t(seconds)).toHex());
+}
+
+void tst_McuClock::getTimeExamples_data()
+{
+    QTest::addColumn<qulonglong>("mjd");
+    QTest::addColumn<int>("a");
+    QTest::addColumn<int>("b");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("1 Jan 2024 plus 13 hours") << 60310ull << 720 << 60 << "2024-01-01 13:00";
+    QTest::newRow("back into the old year") << 60310ull << 0 << -30 << "2023-12-31 23:30";
+    QTest::newRow("28 Feb 2024 into the leap day") << 60368ull << 1410 << 60 << "2024-02-29 00:30";
+    QTest::newRow("31 Jan into February") << 60340ull << 1439 << 1 << "2024-02-01 00:00";
+    QTest::newRow("1 Mar 2023 back to 28 Feb") << 60004ull << 0 << -1 << "2023-02-28 23:59";
+    QTest::newRow("1 Mar 2024 back to 29 Feb") << 60370ull << 0 << -1 << "2024-02-29 23:59";
+    QTest::newRow("29 Feb 2000") << 51603ull << 600 << 0 << "2000-02-29 10:00";
+    QTest::newRow("31 Dec 2024 into the new year") << 60675ull << 1380 << 120 << "2025-01-01 01:00";
+    QTest::newRow("first day of the range") << 15079ull << 0 << 0 << "1900-03-01 00:00";
+    QTest::newRow("first day back to 28 Feb 1900") << 15079ull << 0 << -1 << "1900-02-28 23:59";
+    QTest::newRow("last day of the range") << 88127ull << 0 << 0 << "2100-02-28 00:00";
+    QTest::newRow("last day on to 1 Mar 2100") << 88127ull << 1439 << 1 << "2100-03-01 00:00";
+}
+
+void tst_McuClock::getTimeExamples()
+{
+    QFETCH(qulonglong, mjd);
+    QFETCH(int, a);
+    QFETCH(int, b);
+    QFETCH(QString, expected);
+
+    TimeParam t = {-1, -1, -1, -1, -1};
+    m_link->getTime(static_cast<unsigned long>(mjd), a, b, &t);
+    QCOMPARE(timeText(t), expected);
+}
+
+// Checked against Qt's own calendar, one day and one carry at a time.
+void tst_McuClock::getTimeWholeRange()
+{
+    const int sums[] = {-1439, 0, 1439, 2879};
+    for (unsigned long mjd = 15079; mjd <= 88127; ++mjd) {
+        const QDateTime midnight(QDate::fromJulianDay(qint64(mjd) + 2400001), QTime(0, 0), Qt::UTC);
+        for (int sum : sums) {
+            const QDateTime want = midnight.addSecs(qint64(sum) * 60);
+            TimeParam t = {-1, -1, -1, -1, -1};
+            m_link->getTime(mjd, sum / 2, sum - sum / 2, &t);
+            if (t.year != want.date().year() || t.month != want.date().month() || t.day != want.date().day()
+                || t.hour != want.time().hour() || t.minute != want.time().minute()) {
+                QFAIL(qPrintable(QStringLiteral("mjd %1 minutes %2: got %3, want %4")
+                                     .arg(mjd).arg(sum).arg(timeText(t), want.toString("yyyy-MM-dd HH:mm"))));
+            }
+        }
+    }
+}
+
+void tst_McuClock::getTimeOutsideRange_data()
+{
+    QTest::addColumn<qulonglong>("mjd");
+    QTest::addColumn<int>("a");
+    QTest::addColumn<int>("b");
+    QTest::addColumn<QString>("expected");
+
+    // Inputs are pinned to the range's ends; what matters is a valid date
+    // and time and no undefined behaviour on the way.
+    QTest::newRow("mjd 0") << 0ull << 0 << 0 << "1900-03-01 00:00";
+    QTest::newRow("mjd 15078") << 15078ull << 60 << 0 << "1900-03-01 01:00";
+    QTest::newRow("mjd 88128") << 88128ull << 60 << 0 << "2100-02-28 01:00";
+    QTest::newRow("largest mjd") << qulonglong(ULONG_MAX) << 0 << 0 << "2100-02-28 00:00";
+    QTest::newRow("sum 2880") << 60310ull << 2880 << 0 << "2024-01-02 23:59";
+    QTest::newRow("sum -1440") << 60310ull << -1440 << 0 << "2023-12-31 00:01";
+    QTest::newRow("INT_MAX twice") << 60310ull << INT_MAX << INT_MAX << "2024-01-02 23:59";
+    QTest::newRow("INT_MIN twice") << 60310ull << INT_MIN << INT_MIN << "2023-12-31 00:01";
+    QTest::newRow("INT_MIN at the first day") << 15079ull << INT_MIN << 0 << "1900-02-28 00:01";
+    QTest::newRow("INT_MAX at the last day") << 88127ull << INT_MAX << 0 << "2100-03-01 23:59";
+}
+
+void tst_McuClock::getTimeOutsideRange()
+{
+    QFETCH(qulonglong, mjd);
+    QFETCH(int, a);
+    QFETCH(int, b);
+    QFETCH(QString, expected);
+
+    TimeParam t = {-1, -1, -1, -1, -1};
+    m_link->getTime(static_cast<unsigned long>(mjd), a, b, &t);
+    QCOMPARE(timeText(t), expected);
+}
+
+QTEST_GUILESS_MAIN(tst_McuClock)
+#include "tst_mcuclock.moc"
