@@ -85,7 +85,6 @@ void tst_SysConfig::cleanupTestCase()
 void tst_SysConfig::init()
 {
     HostPlatform::reset();
-    g_log.clear();
 }
 
 void tst_SysConfig::useSettings(const Settings &saved)
