@@ -84,6 +84,55 @@ bool waitWritable(int fd, const struct timespec &deadline)
 
 } // namespace
 
+McuTransport::SendLock::SendLock()
+    : m_held(false)
+{
+    pthread_mutex_init(&m_mutex, nullptr);
+    pthread_condattr_t attr;
+    pthread_condattr_init(&attr);
+    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
+    pthread_cond_init(&m_released, &attr);
+    pthread_condattr_destroy(&attr);
+}
+
+McuTransport::SendLock::~SendLock()
+{
+    pthread_cond_destroy(&m_released);
+    pthread_mutex_destroy(&m_mutex);
+}
+
+// False when the lock is still held at the deadline; a deadline already
+// passed still takes a free lock.
+bool McuTransport::SendLock::lockUntil(const struct timespec &deadline)
+{
+    pthread_mutex_lock(&m_mutex);
+    int r = 0;
+    while (m_held && r != ETIMEDOUT)
+        r = pthread_cond_timedwait(&m_released, &m_mutex, &deadline);
+    const bool taken = !m_held;
+    if (taken)
+        m_held = true;
+    pthread_mutex_unlock(&m_mutex);
+    return taken;
+}
+
+void McuTransport::SendLock::lock()
+{
+    pthread_mutex_lock(&m_mutex);
+    while (m_held)
+        pthread_cond_wait(&m_released, &m_mutex);
+    m_held = true;
+    pthread_mutex_unlock(&m_mutex);
+}
+
+void McuTransport::SendLock::unlock()
+{
+    pthread_mutex_lock(&m_mutex);
+    m_held = false;
+    pthread_mutex_unlock(&m_mutex);
+    pthread_cond_signal(&m_released);
+}
+
 McuTransport::McuTransport(McuFrameSink &sink, const McuEndpoint &endpoint)
     : m_sink(sink)
     , m_running(false)
@@ -109,13 +158,11 @@ McuTransport::McuTransport(McuFrameSink &sink, const McuEndpoint &endpoint)
     m_serviceAddrLen = socklen_t(offsetof(struct sockaddr_un, sun_path) + nameLen);
 
     std::memset(m_greeting, 0, sizeof m_greeting);
-    pthread_mutex_init(&m_sendMutex, nullptr);
 }
 
 McuTransport::~McuTransport()
 {
     stop();
-    pthread_mutex_destroy(&m_sendMutex);
 }
 
 void McuTransport::start()
@@ -171,7 +218,7 @@ int McuTransport::stop()
 int McuTransport::sendData(const void *data, int len)
 {
     const struct timespec deadline = monotonicAfter(SendDeadlineMs);
-    if (pthread_mutex_clocklock(&m_sendMutex, CLOCK_MONOTONIC, &deadline) != 0) {
+    if (!m_sendLock.lockUntil(deadline)) {
         std::puts("===============>repeat call SendData");
         std::fflush(stdout);
         return -1;
@@ -179,7 +226,7 @@ int McuTransport::sendData(const void *data, int len)
     int result = -1;
     if (m_sendFd >= 0)
         result = len > 0 ? sendWholeLocked(m_sendFd, static_cast<const unsigned char *>(data), size_t(len), deadline) : 0;
-    pthread_mutex_unlock(&m_sendMutex);
+    m_sendLock.unlock();
     return result;
 }
 
@@ -187,10 +234,10 @@ void McuTransport::setGreeting(const void *frame, int len)
 {
     if (len < 0 || len > GreetingMax)
         return;
-    pthread_mutex_lock(&m_sendMutex);
+    m_sendLock.lock();
     std::memcpy(m_greeting, frame, size_t(len));
     m_greetingLen = len;
-    pthread_mutex_unlock(&m_sendMutex);
+    m_sendLock.unlock();
 }
 
 void *McuTransport::readerEntry(void *self)
@@ -296,7 +343,7 @@ int McuTransport::connectSocket(bool *connected)
 // the greeting and the connection because both happen under the send lock.
 void McuTransport::goUp(int fd)
 {
-    pthread_mutex_lock(&m_sendMutex);
+    m_sendLock.lock();
     m_sendFd = fd;
     if (m_greetingLen > 0) {
         const struct timespec deadline = monotonicAfter(SendDeadlineMs);
@@ -307,18 +354,18 @@ void McuTransport::goUp(int fd)
             m_sendFd = -1;
         }
     }
-    pthread_mutex_unlock(&m_sendMutex);
+    m_sendLock.unlock();
 }
 
 // After this no sender can reach the descriptor, which may then be closed.
 void McuTransport::goDown()
 {
-    pthread_mutex_lock(&m_sendMutex);
+    m_sendLock.lock();
     m_sendFd = -1;
-    pthread_mutex_unlock(&m_sendMutex);
+    m_sendLock.unlock();
 }
 
-// Caller holds m_sendMutex.
+// Caller holds m_sendLock.
 int McuTransport::sendWholeLocked(int fd, const unsigned char *p, size_t len, const struct timespec &deadline)
 {
     size_t sent = 0;

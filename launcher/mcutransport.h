@@ -46,6 +46,24 @@ public:
 private:
     enum { GreetingMax = 16 };
 
+    // The send lock: held for the bytes of one frame, waited for at most until
+    // a deadline on the monotonic clock. Built on a condition variable rather
+    // than pthread_mutex_clocklock(), which ThreadSanitizer cannot see.
+    class SendLock
+    {
+    public:
+        SendLock();
+        ~SendLock();
+        bool lockUntil(const struct timespec &deadline);
+        void lock();
+        void unlock();
+
+    private:
+        pthread_mutex_t m_mutex;
+        pthread_cond_t m_released;
+        bool m_held;          // guarded by m_mutex
+    };
+
     static void *readerEntry(void *self);
     void readerLoop();
     bool waitReadable();
@@ -69,8 +87,8 @@ private:
                                        // only while no reader runs
     FrameReassembler m_reassembler;    // reader thread
 
-    pthread_mutex_t m_sendMutex;       // guards the three below and the bytes of one frame on the wire
-    int m_sendFd;                      // m_fd while connected, else -1 (swapped only under m_sendMutex)
+    SendLock m_sendLock;               // guards the three below and the bytes of one frame on the wire
+    int m_sendFd;                      // m_fd while connected, else -1 (swapped only under m_sendLock)
     unsigned char m_greeting[GreetingMax];
     int m_greetingLen;
 };
