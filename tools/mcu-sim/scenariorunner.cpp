@@ -64,8 +64,11 @@ int ScenarioRunner::runLines(const std::vector<std::string> &lines, const std::s
     for (size_t i = 0; i < commands.size(); ++i) {
         std::string why;
         if (!execute(commands[i], &why)) {
-            m_sink(McuSimulator::Result, "!! FAILED " + sourceName + ":" + std::to_string(i + 1) + ": "
-                                             + lines[i].substr(0, lines[i].find('#')) + ": " + why);
+            std::string shown = lines[i].substr(0, lines[i].find('#'));
+            shown.erase(shown.find_last_not_of(" \t\r") + 1);
+            shown.erase(0, shown.find_first_not_of(" \t"));
+            m_sink(McuSimulator::Result,
+                   "!! FAILED " + sourceName + ":" + std::to_string(i + 1) + ": " + shown + ": " + why);
             return Failed;
         }
     }
