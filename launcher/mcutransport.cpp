@@ -252,8 +252,8 @@ void McuTransport::readerLoop()
     unsigned char buf[MCU_FRAME_MAX];
     int backoffMs = BackoffFirstMs;
     while (m_running.load()) {
-        if (!waitReadable())
-            return;
+        // Read first and wait only when nothing is there: a busy stream costs
+        // one system call per read.
         const ssize_t n = ::read(m_fd, buf, sizeof buf);
         const int err = errno;
         switch (classify(n, err)) {
@@ -261,7 +261,10 @@ void McuTransport::readerLoop()
             m_reassembler.feed(buf, size_t(n), m_sink);
             continue;
         case IoResult::Retry:
+            continue;
         case IoResult::WouldBlock:
+            if (!waitReadable())
+                return;
             continue;
         case IoResult::EndOfStream:
             std::printf("Main App invaild datalen:%d\n", int(n));
@@ -292,12 +295,10 @@ void McuTransport::readerLoop()
 }
 
 // Reader thread. False when stop() asks the reader to leave. A socket whose
-// connect failed reports itself readable at once, and its read then fails
-// (EINVAL), which is what paces the retries; so does a missing socket.
+// connect failed, or none at all, never gets here: its read fails at once
+// (EINVAL, EBADF), and the back-off paces the retries.
 bool McuTransport::waitReadable()
 {
-    if (m_fd < 0)
-        return true;
     struct pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
     while (::poll(fds, 2, -1) < 0) {
         if (errno != EINTR)
