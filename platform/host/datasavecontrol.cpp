@@ -98,13 +98,17 @@ QVariant DataSaveControl::readSettingData(const QString &key, const QVariant &de
         if (settings.status() != QSettings::NoError) {
             origin = QStringLiteral("default, unreadable store");
         } else if (settings.contains(fullKey)) {
+            // Read back from the file, a value is text; written by this very
+            // process it may still be typed in QSettings' cache.
             const QVariant saved = settings.value(fullKey);
-            const QString text = saved.toString();
-            if (saved.userType() != QMetaType::QString || !fitsType(text, defaultValue)) {
-                origin = QStringLiteral("default, saved value unusable");
-            } else {
-                result = converted(text, defaultValue);
+            if (defaultValue.isValid() && saved.userType() == defaultValue.userType()) {
+                result = saved;
                 origin = QStringLiteral("saved");
+            } else if (saved.userType() == QMetaType::QString && fitsType(saved.toString(), defaultValue)) {
+                result = converted(saved.toString(), defaultValue);
+                origin = QStringLiteral("saved");
+            } else {
+                origin = QStringLiteral("default, saved value unusable");
             }
         }
     }

@@ -8,6 +8,7 @@
 #include <journal.h>
 
 #include <QFile>
+#include <QSettings>
 #include <QTemporaryDir>
 
 class tst_HostSettings : public QObject
@@ -19,6 +20,7 @@ private Q_SLOTS:
     void init();
     void readsSavedOrDefault_data();
     void readsSavedOrDefault();
+    void typedValueWrittenInProcess();
     void brokenStoreReadsAsNothingSaved_data();
     void brokenStoreReadsAsNothingSaved();
     void defaultsTable();
@@ -85,6 +87,19 @@ void tst_HostSettings::readsSavedOrDefault()
     QCOMPARE(value, expected);
     QCOMPARE(HostJournal::lines().size(), 2);
     QVERIFY(HostJournal::lines().last().startsWith(QStringLiteral("DataSaveControl::readSettingData(%1, ").arg(key)));
+}
+
+void tst_HostSettings::typedValueWrittenInProcess()
+{
+    const QString path = m_dir.filePath(QStringLiteral("typed.ini"));
+    {
+        QSettings settings(path, QSettings::IniFormat);
+        settings.setValue(SetupStrIdConst::setupAlterVolume, 27);
+        settings.setValue(SetupStrIdConst::setupSysBeep, false);
+    }
+    useFile(path);
+    QCOMPARE(DataSaveControl::readSettingData(SetupStrIdConst::setupAlterVolume, QVariant(15), QString()), QVariant(27));
+    QCOMPARE(DataSaveControl::readSettingData(SetupStrIdConst::setupSysBeep, QVariant(true), QString()), QVariant(false));
 }
 
 void tst_HostSettings::brokenStoreReadsAsNothingSaved_data()
