@@ -78,12 +78,20 @@ void FrameReassembler::append(const unsigned char *bytes, size_t n, McuFrameSink
     // here, silently, together with everything else buffered.
     if (n > sizeof m_buf - m_len)
         m_len = 0;
-    std::memcpy(m_buf + m_len, bytes, n);
-    m_len += n;
+    // With nothing pending, frames are cut straight from the read and only
+    // an incomplete tail is kept.
+    const unsigned char *stream = bytes;
+    size_t avail = n;
+    if (m_len > 0) {
+        std::memcpy(m_buf + m_len, bytes, n);
+        m_len += n;
+        stream = m_buf;
+        avail = m_len;
+    }
 
     size_t pos = 0;
     for (;;) {
-        const FrameHead head = inspect(m_buf + pos, m_len - pos);
+        const FrameHead head = inspect(stream + pos, avail - pos);
         if (head.verdict == FrameHead::NeedMore)
             break;
         if (head.verdict == FrameHead::Discard) {
@@ -93,7 +101,7 @@ void FrameReassembler::append(const unsigned char *bytes, size_t n, McuFrameSink
             std::fflush(stdout);
             return;
         }
-        std::memcpy(m_frame, m_buf + pos, head.take);
+        std::memcpy(m_frame, stream + pos, head.take);
         if (head.record)
             std::memset(m_frame + head.take, 0, sizeof m_frame - head.take);
         if (head.capped) {
@@ -103,8 +111,6 @@ void FrameReassembler::append(const unsigned char *bytes, size_t n, McuFrameSink
         sink.onMcuFrame(m_frame);
         pos += head.take;
     }
-    if (pos > 0) {
-        std::memmove(m_buf, m_buf + pos, m_len - pos);
-        m_len -= pos;
-    }
+    m_len = avail - pos;
+    std::memmove(m_buf, stream + pos, m_len);
 }
