@@ -1,0 +1,56 @@
+// Cost of frame reassembly per frame, in process: streams of 16-byte normal
+// frames and of 268-byte long frames, fed in 268-byte reads as the reader
+// does. Run: bench_mcu_reassembly (per_frame is the time per frame).
+
+#include <framereassembler.h>
+#include <mcuframes.h>
+#include <mcuframesink.h>
+
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+class CountingSink : public McuFrameSink
+{
+public:
+    void onMcuFrame(unsigned char *frame) override
+    {
+        benchmark::DoNotOptimize(frame[4]);
+        ++frames;
+    }
+    size_t frames = 0;
+};
+
+// 268 frames of frameSize bytes: a whole number of 268-byte reads.
+std::vector<unsigned char> stream(int frameSize)
+{
+    std::vector<unsigned char> bytes(size_t(frameSize) * MCU_FRAME_MAX);
+    for (size_t at = 0; at < bytes.size(); at += size_t(frameSize)) {
+        const uint32_t header[3] = {frameSize == MCU_NORMAL_MSG_SIZE ? uint32_t(MCU_FRAME_NORMAL) : uint32_t(MCU_FRAME_LONG),
+                                    0x3316, uint32_t(frameSize)};
+        std::memcpy(&bytes[at], header, sizeof header);
+    }
+    return bytes;
+}
+
+void BM_Reassembly(benchmark::State &state)
+{
+    const std::vector<unsigned char> bytes = stream(int(state.range(0)));
+    FrameReassembler reassembler;
+    CountingSink sink;
+    for (auto _ : state) {
+        for (size_t at = 0; at < bytes.size(); at += MCU_FRAME_MAX)
+            reassembler.feed(&bytes[at], MCU_FRAME_MAX, sink);
+    }
+    state.counters["per_frame"] =
+        benchmark::Counter(double(sink.frames), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.SetItemsProcessed(int64_t(sink.frames));
+}
+
+} // namespace
+
+BENCHMARK(BM_Reassembly)->ArgName("frame_bytes")->Arg(MCU_NORMAL_MSG_SIZE)->Arg(MCU_FRAME_MAX);
+BENCHMARK_MAIN();
