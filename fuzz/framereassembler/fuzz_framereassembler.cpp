@@ -19,12 +19,12 @@ public:
             return;
         // A long record never claims more than it holds, and is zero after
         // the frame's own bytes. A frame shorter than its header is handed on
-        // with everything from its end zeroed, its len word included.
+        // zeroed from its end, so its len word may be cut too.
         uint32_t len;
         std::memcpy(&len, frame + 8, sizeof len);
-        if (len > MCU_FRAME_MAX || (len > 0 && len < MCU_LONG_HEADER_SIZE))
+        if (len > MCU_FRAME_MAX)
             std::abort();
-        for (uint32_t i = len ? len : uint32_t(MCU_LONG_HEADER_SIZE); i < MCU_FRAME_MAX; ++i) {
+        for (uint32_t i = len > MCU_LONG_HEADER_SIZE ? len : uint32_t(MCU_LONG_HEADER_SIZE); i < MCU_FRAME_MAX; ++i) {
             if (frame[i] != 0)
                 std::abort();
         }
