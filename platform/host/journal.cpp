@@ -5,13 +5,18 @@
 #include <QMutexLocker>
 #include <QVariant>
 
+#include <deque>
+
 Q_LOGGING_CATEGORY(lcPlatform, "platform")
 
 namespace {
 
+// A launcher runs for days; the journal keeps the newest lines only.
+const int JournalCapacity = 20000;
+
 struct Journal {
     QMutex mutex;
-    QStringList lines; // any thread, under mutex
+    std::deque<QString> lines; // any thread, under mutex
 };
 
 Journal &journal()
@@ -28,7 +33,9 @@ void record(const QString &line)
 {
     {
         QMutexLocker lock(&journal().mutex);
-        journal().lines.append(line);
+        journal().lines.push_back(line);
+        if (journal().lines.size() > size_t(JournalCapacity))
+            journal().lines.pop_front();
     }
     // Logged outside the lock: a message handler may call back into us.
     qCDebug(lcPlatform).noquote() << line;
@@ -37,7 +44,11 @@ void record(const QString &line)
 QStringList lines()
 {
     QMutexLocker lock(&journal().mutex);
-    return journal().lines;
+    QStringList copy;
+    copy.reserve(int(journal().lines.size()));
+    for (const QString &line : journal().lines)
+        copy.append(line);
+    return copy;
 }
 
 void clear()

@@ -7,7 +7,8 @@
 
 // Every call into the host platform leaves one line here, e.g.
 // "BaseControl::sendMcuKeyPressedSignal(5, 1)", and in the log under the
-// category "platform". Thread-safe: the MCU reader thread calls in too.
+// category "platform". Thread-safe: the MCU reader thread calls in too. Only
+// the newest 20000 lines are kept.
 namespace HostJournal {
 
 void record(const QString &line);
