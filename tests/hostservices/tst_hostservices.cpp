@@ -174,6 +174,7 @@ void tst_HostServices::journalUnderConcurrentCallers()
 {
     QLoggingCategory::setFilterRules(QStringLiteral("platform.debug=false"));
     enum { Threads = 8, Lines = 2000 };
+    static_assert(Threads * Lines <= 20000, "within the journal's capacity");
     std::vector<std::thread> writers;
     for (int t = 0; t < Threads; ++t) {
         writers.emplace_back([t] {
@@ -194,6 +195,12 @@ void tst_HostServices::journalUnderConcurrentCallers()
         const int t = parts.at(1).toInt();
         QCOMPARE(parts.at(3).toInt(), next[t]++);
     }
+
+    // Bounded: the oldest lines go first.
+    for (int i = lines.size(); i <= 20000; ++i)
+        HostJournal::record(QStringLiteral("filler"));
+    QCOMPARE(HostJournal::lines().size(), 20000);
+    QCOMPARE(HostJournal::lines().first(), lines.at(1));
 }
 
 QTEST_GUILESS_MAIN(tst_HostServices)
