@@ -11,7 +11,6 @@
 
 #include <cstdlib>
 #include <ctime>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -24,12 +23,7 @@ Q_DECLARE_METATYPE(ScenarioCommand::Op)
 
 namespace {
 
-QByteArray bytes(const std::vector<unsigned char> &v)
-{
-    return QByteArray(reinterpret_cast<const char *>(v.data()), int(v.size()));
-}
-
-// What the MCU service sends: kind, msg, len = 12 + payload, payload.
+// What the MCU service sends: kind, msg, len = 12 + payload, payload, unpadded.
 QByteArray inboundLong(uint32_t kind, uint32_t msg, const QByteArray &payload)
 {
     return word(kind) + word(msg) + word(uint32_t(12 + payload.size())) + payload;
@@ -43,34 +37,27 @@ QByteArray versionInfo(const QByteArray &c, const QByteArray &s, const QByteArra
 // The launcher's side of the link: connects to the simulator's abstract name.
 int connectTo(const std::string &name)
 {
-    struct sockaddr_un addr;
-    std::memset(&addr, 0, sizeof addr);
+    struct sockaddr_un addr = {};
     addr.sun_family = AF_UNIX;
     std::memcpy(addr.sun_path + 1, name.data() + 1, name.size() - 1);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (::connect(fd, reinterpret_cast<struct sockaddr *>(&addr),
-                  socklen_t(offsetof(struct sockaddr_un, sun_path) + name.size())) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    const socklen_t len = socklen_t(offsetof(struct sockaddr_un, sun_path) + name.size());
+    if (::connect(fd, reinterpret_cast<struct sockaddr *>(&addr), len) == 0)
+        return fd;
+    ::close(fd);
+    return -1;
 }
 
-// Up to n bytes, waiting at most 5 s for each read; empty at end of stream.
+// Exactly n bytes, or nothing at end of stream or after 5 s.
 QByteArray readFrom(int fd, int n)
 {
-    QByteArray got;
-    while (got.size() < n) {
-        struct pollfd p = {fd, POLLIN, 0};
-        if (::poll(&p, 1, 5000) != 1)
-            break;
-        char buf[512];
-        const ssize_t r = ::read(fd, buf, size_t(qMin(n - got.size(), int(sizeof buf))));
-        if (r <= 0)
-            break;
-        got.append(buf, int(r));
-    }
-    return got;
+    QByteArray got(n, '\0');
+    return unixpeer::readFull(fd, got.data(), size_t(n), 5000) ? got : QByteArray();
+}
+
+bool writeTo(int fd, const QByteArray &bytes)
+{
+    return unixpeer::writeFull(fd, bytes.constData(), size_t(bytes.size()));
 }
 
 } // namespace
@@ -105,83 +92,54 @@ void tst_McuSim::initTestCase()
 
 void tst_McuSim::decodeLauncherFrame_data()
 {
+    // The frame's name is the text's first word.
     QTest::addColumn<QByteArray>("frame");
-    QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("wellFormed");
 
-    QTest::newRow("app ready") << QByteArray::fromHex("01000000 0c000000 11000000 02000000") << "A2M_CMD_APP_READY"
-                               << "A2M_CMD_APP_READY (msg 12, p1 17, p2 2)" << true;
-    QTest::newRow("app ready, wrong state") << normal(12, 17, 1) << "A2M_CMD_APP_READY"
-                                            << "A2M_CMD_APP_READY (msg 12, p1 17, p2 1) [malformed: unexpected p2]" << false;
-    QTest::newRow("activity reply") << QByteArray::fromHex("01000000 0c000000 ba000000 00000000")
-                                    << "A2M_CMD_ACTIVITY_REPLY" << "A2M_CMD_ACTIVITY_REPLY (msg 12, p1 186, p2 0)" << true;
-    QTest::newRow("current source") << normal(12, 5, 0x00010003) << "A2M_CMD_CUR_SOURCE"
-                                    << "A2M_CMD_CUR_SOURCE source 3 arg 1 (msg 12, p1 5, p2 65539)" << true;
-    QTest::newRow("key study, normal") << normal(12, 189, 9) << "A2M_CMD_KEY_STUDY"
-                                       << "A2M_CMD_KEY_STUDY byte 9 (msg 12, p1 189, p2 9)" << true;
-    QTest::newRow("heartbeat with an argument") << normal(12, 190, 1) << "A2M_CMD_HEARTBEAT"
-                                                << "A2M_CMD_HEARTBEAT (msg 12, p1 190, p2 1) [malformed: unexpected p2]" << false;
-    QTest::newRow("unknown command") << normal(12, 99, 4) << "NORMAL" << "NORMAL (msg 12, p1 99, p2 4)" << true;
-    QTest::newRow("any normal id") << normal(529, 13, 7) << "NORMAL" << "NORMAL (msg 529, p1 13, p2 7)" << true;
-
-    QTest::newRow("key colour") << outboundLong(2, 19, QByteArray::fromHex("04010a141e")) << "MSG_A2M_KEY_COLOR"
-                                << "MSG_A2M_KEY_COLOR 10 20 30" << true;
-    QTest::newRow("key colour, bad lead") << outboundLong(2, 19, QByteArray::fromHex("04020a141e")) << "MSG_A2M_KEY_COLOR"
-                                          << "MSG_A2M_KEY_COLOR 10 20 30 [malformed: lead bytes are not 4 1]" << false;
-    QTest::newRow("heartbeat on") << outboundLong(2, 194, QByteArray::fromHex("031c01")) << "MSG_A2M_HEARTBEAT_ONOFF"
-                                  << "MSG_A2M_HEARTBEAT_ONOFF 1" << true;
-    QTest::newRow("time clock") << outboundLong(2, 195, QByteArray::fromHex("04 6592 8d20")) << "MSG_A2M_TIME_CLOCK"
-                                << "MSG_A2M_TIME_CLOCK 2024-01-01 10:00:00 local (1704103200)" << true;
-    QTest::newRow("time clock, stray byte") << outboundLong(2, 195, QByteArray::fromHex("04 65928d20 ff"))
-                                            << "MSG_A2M_TIME_CLOCK"
-                                            << "MSG_A2M_TIME_CLOCK 2024-01-01 10:00:00 local (1704103200) "
-                                               "[malformed: bytes after the time]" << false;
-    QTest::newRow("media info") << outboundLong(2, 196, QByteArray::fromHex("0100ff")) << "MSG_A2M_MEDIA_PLAY_INFO"
-                                << "MSG_A2M_MEDIA_PLAY_INFO data 01 00 ff" << true;
-    QTest::newRow("key study, long") << outboundLong(2, 201, QByteArray::fromHex("0105")) << "MSG_A2M_KEY_STUDY"
-                                     << "MSG_A2M_KEY_STUDY type 1 byte 5" << true;
-
-    QTest::newRow("version") << versionInfo("C1", "SDK", "20240101-1200") << "MSG_A2M_VERSION_INFO"
-                             << "MSG_A2M_VERSION_INFO customer \"C1\" sdk \"SDK\" date \"20240101-1200\"" << true;
-    QTest::newRow("version, empty texts") << versionInfo("", "", QByteArray(13, '\0')) << "MSG_A2M_VERSION_INFO"
-                                          << "MSG_A2M_VERSION_INFO customer \"\" sdk \"\" date \"\"" << true;
+    QTest::newRow("app ready") << QByteArray::fromHex("01000000 0c000000 11000000 02000000")
+                               << "A2M_CMD_APP_READY (msg 12, p1 17, p2 2)";
+    QTest::newRow("app ready, wrong state") << normal(12, 17, 1)
+                                            << "A2M_CMD_APP_READY (msg 12, p1 17, p2 1) [malformed: unexpected p2]";
+    QTest::newRow("activity reply") << normal(12, 186, 0) << "A2M_CMD_ACTIVITY_REPLY (msg 12, p1 186, p2 0)";
+    QTest::newRow("current source") << normal(12, 5, 0x00010003) << "A2M_CMD_CUR_SOURCE source 3 arg 1 (msg 12, p1 5, p2 65539)";
+    QTest::newRow("key study, normal") << normal(12, 189, 9) << "A2M_CMD_KEY_STUDY byte 9 (msg 12, p1 189, p2 9)";
+    QTest::newRow("unknown command") << normal(12, 99, 4) << "NORMAL (msg 12, p1 99, p2 4)";
+    QTest::newRow("any normal id") << normal(529, 13, 7) << "NORMAL (msg 529, p1 13, p2 7)";
+    QTest::newRow("key colour") << outboundLong(2, 19, QByteArray::fromHex("04010a141e")) << "MSG_A2M_KEY_COLOR 10 20 30";
+    QTest::newRow("key colour, bad lead") << outboundLong(2, 19, QByteArray::fromHex("04020a141e"))
+                                          << "MSG_A2M_KEY_COLOR 10 20 30 [malformed: lead bytes are not 4 1]";
+    QTest::newRow("heartbeat on") << outboundLong(2, 194, QByteArray::fromHex("031c01")) << "MSG_A2M_HEARTBEAT_ONOFF 1";
+    QTest::newRow("time clock") << outboundLong(2, 195, QByteArray::fromHex("04 6592 8d20"))
+                                << "MSG_A2M_TIME_CLOCK 2024-01-01 10:00:00 local (1704103200)";
+    QTest::newRow("media info") << outboundLong(2, 196, QByteArray::fromHex("0100ff")) << "MSG_A2M_MEDIA_PLAY_INFO data 01 00 ff";
+    QTest::newRow("key study, long") << outboundLong(2, 201, QByteArray::fromHex("0105")) << "MSG_A2M_KEY_STUDY type 1 byte 5";
+    QTest::newRow("version") << versionInfo("C1", "SDK", "20240101-1200")
+                             << "MSG_A2M_VERSION_INFO customer \"C1\" sdk \"SDK\" date \"20240101-1200\"";
     QTest::newRow("version, quote and control bytes") << versionInfo("a\"b", QByteArray("\x01\xff", 2), "d")
-                                                      << "MSG_A2M_VERSION_INFO"
-                                                      << "MSG_A2M_VERSION_INFO customer \"a\\\"b\" sdk \"\\x01\\xff\" date \"d\""
-                                                      << true;
+                                                      << "MSG_A2M_VERSION_INFO customer \"a\\\"b\" sdk \"\\x01\\xff\" date \"d\"";
     QByteArray badCount = versionInfo("C1", "SDK", "20240101-1200");
     badCount[8] = 20;
-    QTest::newRow("version, wrong count") << badCount << "MSG_A2M_VERSION_INFO"
-                                          << "MSG_A2M_VERSION_INFO customer \"C1\" sdk \"SDK\" date \"20240101-1200\" "
-                                             "[malformed: count byte disagrees with the texts]" << false;
-    QTest::newRow("version, C overruns") << outboundLong(2, 205, QByteArray::fromHex("10ff")) << "MSG_A2M_VERSION_INFO"
-                                         << "MSG_A2M_VERSION_INFO 10 ff [malformed: C overruns the frame]" << false;
-    QTest::newRow("version, S overruns") << outboundLong(2, 205, QByteArray::fromHex("1000f0")) << "MSG_A2M_VERSION_INFO"
-                                         << "MSG_A2M_VERSION_INFO 10 00 f0 [malformed: S overruns the frame]" << false;
-
-    QTest::newRow("unknown long") << outboundLong(2, 77, QByteArray::fromHex("aa")) << "LONG" << "LONG msg 77 data aa" << true;
-    QTest::newRow("CAN") << outboundLong(3, 195, QByteArray::fromHex("04")) << "CAN" << "CAN msg 195 data 04" << true;
-    QTest::newRow("kind 0") << outboundLong(0, 0, QByteArray()) << "UNKNOWN" << "UNKNOWN kind 0 msg 0 data (all zero)" << true;
-    QTest::newRow("normal cut at 10 bytes") << normal(12, 17, 2).left(10) << "UNKNOWN"
-                                            << "UNKNOWN kind 1: 01 00 00 00 0c 00 00 00 11 [malformed: truncated frame]" << false;
-    QTest::newRow("long cut at 263 bytes") << outboundLong(2, 195, QByteArray::fromHex("04")).left(263) << "UNKNOWN"
-                                           << "UNKNOWN kind 2: 02 00 00 00 c3 00 00 00 04 [malformed: truncated frame]" << false;
-    QTest::newRow("two bytes") << QByteArray::fromHex("0100") << "UNKNOWN"
-                               << "UNKNOWN 01 [malformed: shorter than a kind word]" << false;
+    QTest::newRow("version, wrong count") << badCount << "MSG_A2M_VERSION_INFO customer \"C1\" sdk \"SDK\" date \"20240101-1200\" "
+                                                         "[malformed: count byte disagrees with the texts]";
+    QTest::newRow("version, C overruns") << outboundLong(2, 205, QByteArray::fromHex("10ff"))
+                                         << "MSG_A2M_VERSION_INFO 10 ff [malformed: C overruns the frame]";
+    QTest::newRow("unknown long") << outboundLong(2, 77, QByteArray::fromHex("aa")) << "LONG msg 77 data aa";
+    QTest::newRow("CAN") << outboundLong(3, 195, QByteArray::fromHex("04")) << "CAN msg 195 data 04";
+    QTest::newRow("kind 0") << outboundLong(0, 0, QByteArray()) << "UNKNOWN kind 0 msg 0 data (all zero)";
+    QTest::newRow("normal cut at 10 bytes") << normal(12, 17, 2).left(10)
+                                            << "UNKNOWN kind 1: 01 00 00 00 0c 00 00 00 11 [malformed: truncated frame]";
+    QTest::newRow("two bytes") << QByteArray::fromHex("0100") << "UNKNOWN 01 [malformed: shorter than a kind word]";
 }
 
 void tst_McuSim::decodeLauncherFrame()
 {
     QFETCH(QByteArray, frame);
-    QFETCH(QString, name);
     QFETCH(QString, text);
-    QFETCH(bool, wellFormed);
 
     const DecodedFrame d = FrameDecoder::decode(reinterpret_cast<const unsigned char *>(frame.constData()), size_t(frame.size()));
-    QCOMPARE(QString::fromStdString(d.name), name);
     QCOMPARE(QString::fromStdString(d.text), text);
-    QCOMPARE(d.wellFormed, wellFormed);
+    QCOMPARE(QString::fromStdString(d.name), text.section(' ', 0, 0));
+    QCOMPARE(d.wellFormed, !text.contains("[malformed: "));
     QVERIFY(FrameDecoder::isKnownName(d.name));
 }
 
@@ -194,12 +152,8 @@ void tst_McuSim::splitStream_data()
 
     const QByteArray ready = normal(12, 17, 2);
     const QByteArray clock = outboundLong(2, 195, QByteArray::fromHex("0465928d20"));
-    const QByteArray stream = ready + clock + normal(12, 186, 0);
     const QStringList all = {"A2M_CMD_APP_READY", "MSG_A2M_TIME_CLOCK", "A2M_CMD_ACTIVITY_REPLY"};
-    QTest::newRow("all in one read") << stream << stream.size() << all << 0;
-    QTest::newRow("split at byte 7") << stream << 7 << all << 0;
-    QTest::newRow("one byte at a time") << stream << 1 << all << 0;
-    QTest::newRow("split inside the kind word") << stream << 2 << all << 0;
+    QTest::newRow("one byte at a time") << ready + clock + normal(12, 186, 0) << 1 << all << 0;
     QTest::newRow("long frame unfinished") << ready + clock.left(100) << 64 << QStringList{"A2M_CMD_APP_READY"} << 100;
     QTest::newRow("stray kind eats 264 bytes") << word(7) + QByteArray(260, '\0') + ready << 50
                                                << QStringList{"UNKNOWN", "A2M_CMD_APP_READY"} << 0;
@@ -235,23 +189,19 @@ void tst_McuSim::buildMcuFrame_data()
     QTest::newRow("activity") << "send activity 7" << normal(529, 13, 7);
     QTest::newRow("get version") << "send get-version" << normal(13080, 0, 0);
     QTest::newRow("mcu type in hex") << "send mcu-type 0x00018001 0xFFFFFFFF" << normal(13144, 0x18001, 0xFFFFFFFF);
-    QTest::newRow("raw normal") << "send normal 28929 1 2" << normal(28929, 1, 2);
-    QTest::newRow("mcu time big-endian at 13")
-        << "send mcu-time 0x01020304" << QByteArray::fromHex("02000000 0c000000 11000000 00 01020304");
+    QTest::newRow("mcu time big-endian at 13") << "send mcu-time 0x01020304"
+                                               << QByteArray::fromHex("02000000 0c000000 11000000 00 01020304");
     QTest::newRow("rds time") << "send rds-time 7 5" << QByteArray::fromHex("02000000 52000000 0f000000 00 07 05");
     QTest::newRow("rds time out of range") << "send rds-time 25 61" << inboundLong(2, 82, QByteArray::fromHex("00193d"));
     QTest::newRow("mcu version") << "send mcu-version V1.2  beta  # comment"
                                  << inboundLong(2, 25, QByteArray(1, '\0') + QByteArray("V1.2  beta", 11));
-    QTest::newRow("mcu version, longest")
-        << "send mcu-version " + QString(254, 'x') << inboundLong(2, 25, QByteArray(1, '\0') + QByteArray(254, 'x') + '\0');
+    QTest::newRow("mcu version, longest") << "send mcu-version " + QString(254, 'x')
+                                          << inboundLong(2, 25, QByteArray(1, '\0') + QByteArray(254, 'x') + '\0');
     QTest::newRow("uuid") << "send uuid AB 12345" << QByteArray::fromHex("02000000 d4000000 15000000 00 4142 0000 00003039");
-    QTest::newRow("uuid, no prefix") << "send uuid - 0" << inboundLong(2, 212, QByteArray(9, '\0'));
     QTest::newRow("key study") << "send key-study 1 2 3 4 5 6 258 0xFFFF"
                                << inboundLong(2, 47, QByteArray::fromHex("010203040506 0102 ffff") + QByteArray(8, '\0'));
     QTest::newRow("long") << "send long 57 0102 03" << inboundLong(2, 57, QByteArray::fromHex("010203"));
-    QTest::newRow("long, empty") << "send long 57" << inboundLong(2, 57, QByteArray());
-    QTest::newRow("CAN, full payload") << "send can 3 " + QString(512, 'a')
-                                       << inboundLong(3, 3, QByteArray(256, char(0xaa)));
+    QTest::newRow("CAN, full payload") << "send can 3 " + QString(512, 'a') << inboundLong(3, 3, QByteArray(256, char(0xaa)));
     QTest::newRow("raw bytes") << "send raw 02000000 0c000000 00000000" << QByteArray::fromHex("020000000c00000000000000");
 }
 
@@ -264,7 +214,7 @@ void tst_McuSim::buildMcuFrame()
     std::string error;
     QVERIFY2(ScenarioCommand::parse(line.toStdString(), &c, &error), error.c_str());
     QCOMPARE(c.op, ScenarioCommand::Send);
-    QCOMPARE(bytes(c.frame).toHex(' '), frame.toHex(' '));
+    QCOMPARE(QByteArray(reinterpret_cast<const char *>(c.frame.data()), int(c.frame.size())).toHex(' '), frame.toHex(' '));
     QVERIFY(!c.what.empty());
 }
 
@@ -276,17 +226,14 @@ void tst_McuSim::parseCommand_data()
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("match");
 
-    QTest::newRow("blank") << "  \t" << ScenarioCommand::Nothing << 0 << "" << "";
-    QTest::newRow("comment") << "# send key 1 1" << ScenarioCommand::Nothing << 0 << "" << "";
+    QTest::newRow("comment") << "  # send key 1 1" << ScenarioCommand::Nothing << 0 << "" << "";
     QTest::newRow("wait-connect") << "wait-connect 5000" << ScenarioCommand::WaitConnect << 5000 << "" << "";
     QTest::newRow("expect, trailing comment") << "expect A2M_CMD_APP_READY 2000   # startup"
                                               << ScenarioCommand::Expect << 2000 << "A2M_CMD_APP_READY" << "";
     QTest::newRow("expect with text") << "expect MSG_A2M_TIME_CLOCK 0x10 2024-01-01 10:00"
                                       << ScenarioCommand::Expect << 16 << "MSG_A2M_TIME_CLOCK" << "2024-01-01 10:00";
     QTest::newRow("expect-none") << "expect-none NORMAL 300" << ScenarioCommand::ExpectNone << 300 << "NORMAL" << "";
-    QTest::newRow("sleep zero") << "sleep 0" << ScenarioCommand::Sleep << 0 << "" << "";
     QTest::newRow("disconnect") << "disconnect" << ScenarioCommand::Disconnect << 0 << "" << "";
-    QTest::newRow("help") << "help" << ScenarioCommand::Help << 0 << "" << "";
 }
 
 void tst_McuSim::parseCommand()
@@ -316,23 +263,16 @@ void tst_McuSim::refuseBadLine_data()
     QTest::newRow("expect without time") << "expect A2M_CMD_APP_READY" << "usage: expect NAME MS [TEXT]";
     QTest::newRow("time too long") << "sleep 3600001" << "a time in milliseconds";
     QTest::newRow("negative time") << "wait-connect -1" << "a time in milliseconds";
-    QTest::newRow("sleep, extra word") << "sleep 10 20" << "usage: sleep MS";
-    QTest::newRow("send nothing") << "send" << "usage: send WHAT";
     QTest::newRow("unknown frame") << "send beep" << "unknown frame \"beep\"";
     QTest::newRow("key, one argument") << "send key 5" << "usage: send key KEY STATE";
     QTest::newRow("key above 32 bits") << "send key 4294967296 1" << "\"4294967296\" is not a number";
-    QTest::newRow("hex without digits") << "send activity 0x" << "\"0x\" is not a number";
     QTest::newRow("trailing letters") << "send activity 12ab" << "\"12ab\" is not a number";
     QTest::newRow("hour above a byte") << "send rds-time 256 0" << "\"256\" is not a number from 0 to 255";
     QTest::newRow("uuid prefix of 3") << "send uuid ABC 1" << "at most 2 characters";
     QTest::newRow("key study, 13 numbers") << "send key-study 1 2 3 4 5 6 7 8 9 10 11 12 13" << "usage: send key-study";
-    QTest::newRow("key study byte above 255") << "send key-study 256" << "from 0 to 255";
-    QTest::newRow("mcu version empty") << "send mcu-version   # none" << "usage: send mcu-version";
     QTest::newRow("mcu version too long") << "send mcu-version " + QString(255, 'x') << "usage: send mcu-version";
     QTest::newRow("odd hex digits") << "send long 57 012" << "odd number of hex digits";
-    QTest::newRow("not hex") << "send can 57 zz" << "not hex bytes";
     QTest::newRow("payload of 257") << "send long 57 " + QString(514, '0') << "more than 256 bytes";
-    QTest::newRow("raw nothing") << "send raw" << "usage: send raw";
 }
 
 void tst_McuSim::refuseBadLine()
@@ -354,33 +294,28 @@ void tst_McuSim::linkWithReconnect()
     QVERIFY2(sim.listen(names.serviceName, &why), why.c_str());
 
     const int first = connectTo(names.serviceName);
-    QVERIFY(first >= 0);
-    const QByteArray ready = normal(12, 17, 2);
-    QCOMPARE(::write(first, ready.constData(), size_t(ready.size())), ssize_t(ready.size()));
+    QVERIFY(writeTo(first, normal(12, 17, 2)));
     QVERIFY2(sim.expect("A2M_CMD_APP_READY", "p2 2", 5000, &why), why.c_str());
-    QVERIFY(!sim.expect("A2M_CMD_APP_READY", "", 0, &why));  // claimed once only
-
+    QVERIFY(!sim.expect("A2M_CMD_APP_READY", "", 0, &why)); // claimed once only
     QVERIFY2(sim.send(FrameBuilder::keyPressed(5, 1), &why), why.c_str());
     QCOMPARE(readFrom(first, 16), normal(13078, 5, 1));
 
     // A reconnecting launcher replaces the old connection.
     const int second = connectTo(names.serviceName);
-    QVERIFY(second >= 0);
     const QByteArray beat = normal(12, 190, 0);
-    QCOMPARE(::write(second, beat.constData(), size_t(beat.size())), ssize_t(beat.size()));
+    QVERIFY(writeTo(second, beat));
     QVERIFY2(sim.expect("A2M_CMD_HEARTBEAT", "", 5000, &why), why.c_str());
     QCOMPARE(readFrom(first, 1), QByteArray());
     ::close(first);
 
     QVERIFY2(sim.expectNone("A2M_CMD_HEARTBEAT", "", 0, &why), why.c_str());
-    QCOMPARE(::write(second, beat.constData(), size_t(beat.size())), ssize_t(beat.size()));
+    QVERIFY(writeTo(second, beat));
     QVERIFY(!sim.expectNone("A2M_CMD_HEARTBEAT", "", 5000, &why));
     QVERIFY(QString::fromStdString(why).contains("unwanted A2M_CMD_HEARTBEAT"));
 
     ::close(second);
     for (int i = 0; i < 100 && sim.isConnected(); ++i)
         sim.pump(50);
-    QVERIFY(!sim.isConnected());
     QVERIFY(!sim.send(FrameBuilder::eject(), &why));
     QCOMPARE(QString::fromStdString(why), QStringLiteral("the launcher is not connected"));
 }
@@ -416,9 +351,7 @@ void tst_McuSim::scenarioOutcome()
     std::string why;
     QVERIFY2(sim.listen(names.serviceName, &why), why.c_str());
     const int launcher = connectTo(names.serviceName);
-    QVERIFY(launcher >= 0);
-    const QByteArray eject = normal(12, 140, 0);
-    QCOMPARE(::write(launcher, eject.constData(), size_t(eject.size())), ssize_t(eject.size()));
+    QVERIFY(writeTo(launcher, normal(12, 140, 0)));
 
     std::vector<std::string> scenario;
     for (const QString &line : lines)
