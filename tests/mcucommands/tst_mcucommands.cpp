@@ -22,19 +22,23 @@ using namespace McuTestFrames;
 using Command = std::function<int(MainAppProtocolComm &)>;
 Q_DECLARE_METATYPE(Command)
 
+// One call on the link, as a table cell.
+#define CALL(call) Command([](MainAppProtocolComm &l) { return l.call; })
+
 namespace {
 
-unsigned char *bytes(QByteArray &array)
+// Bytes 1, 2, 3, ... (the 256th wraps to 0); callers pass how many count.
+unsigned char *data()
 {
-    return reinterpret_cast<unsigned char *>(array.data());
+    static unsigned char bytes[256];
+    for (int i = 0; i < 256; ++i)
+        bytes[i] = static_cast<unsigned char>(i + 1);
+    return bytes;
 }
 
 QByteArray counting(int count)
 {
-    QByteArray data;
-    for (int i = 0; i < count; ++i)
-        data.append(char(i + 1));
-    return data;
+    return QByteArray(reinterpret_cast<const char *>(data()), count);
 }
 
 } // namespace
@@ -45,7 +49,7 @@ class tst_McuCommands : public QObject
 
 private slots:
     void initTestCase();
-    void init();
+    void init() { HostPlatform::reset(); }
     void cleanupTestCase();
 
     void wireBytes_data();
@@ -73,11 +77,6 @@ void tst_McuCommands::initTestCase()
     QVERIFY(m_service->waitForConnection());
 }
 
-void tst_McuCommands::init()
-{
-    HostPlatform::reset();
-}
-
 void tst_McuCommands::cleanupTestCase()
 {
     m_link.reset();
@@ -89,79 +88,36 @@ void tst_McuCommands::wireBytes_data()
     QTest::addColumn<Command>("command");
     QTest::addColumn<QByteArray>("expected");
 
-    QTest::newRow("app ready")
-        << Command([](MainAppProtocolComm &l) { return l.AppReady(); })
-        << QByteArray::fromHex("01000000" "0c000000" "11000000" "02000000");
-    QTest::newRow("activity reply through SendDataToMcu")
-        << Command([](MainAppProtocolComm &l) { return l.SendDataToMcu(12, 186, 0); })
-        << QByteArray::fromHex("01000000" "0c000000" "ba000000" "00000000");
-    QTest::newRow("SendDataToMcu words unchanged")
-        << Command([](MainAppProtocolComm &l) { return l.SendDataToMcu(0xFFFFFFFFu, 0x80000000u, 7); })
-        << normal(0xFFFFFFFFu, 0x80000000u, 7);
-    QTest::newRow("eject disc")
-        << Command([](MainAppProtocolComm &l) { return l.EjectDisc(); }) << normal(12, 140, 0);
-    QTest::newRow("heartbeat")
-        << Command([](MainAppProtocolComm &l) { return l.SendHeartbeattoMCU(); }) << normal(12, 190, 0);
-    QTest::newRow("source id 3 arg 1")
-        << Command([](MainAppProtocolComm &l) { return l.SendCurSrcToMcu(3, 1); })
-        << normal(12, 5, 0x00010003);
-    QTest::newRow("source id 65534 at the limit")
-        << Command([](MainAppProtocolComm &l) { return l.SendCurSrcToMcu(65534, 0); })
-        << normal(12, 5, 0x0000FFFE);
-    QTest::newRow("source id -1 passes as 0xFFFF")
-        << Command([](MainAppProtocolComm &l) { return l.SendCurSrcToMcu(-1, 0); })
-        << normal(12, 5, 0x0000FFFF);
-    QTest::newRow("source arg keeps its low 16 bits")
-        << Command([](MainAppProtocolComm &l) { return l.SendCurSrcToMcu(7, 0x12345); })
-        << normal(12, 5, 0x23450007);
-    QTest::newRow("source arg -1")
-        << Command([](MainAppProtocolComm &l) { return l.SendCurSrcToMcu(2, -1); })
-        << normal(12, 5, 0xFFFF0002);
-    QTest::newRow("only source id 3 arg 1")
-        << Command([](MainAppProtocolComm &l) { return l.onlySendCurSrcToMcu(3, 1); })
-        << normal(12, 5, 0x00010003);
-    QTest::newRow("only source id 65534")
-        << Command([](MainAppProtocolComm &l) { return l.onlySendCurSrcToMcu(65534, 2); })
-        << normal(12, 5, 0x0002FFFE);
-    QTest::newRow("key study type 0 is a normal message")
-        << Command([](MainAppProtocolComm &l) { return l.SendKeyStudyCmdToMcu(STEER_KEY_STUDY_CMD_NORMAL, 0x5A); })
-        << normal(12, 189, 0x5A);
-    QTest::newRow("key study type 1 is a long frame")
-        << Command([](MainAppProtocolComm &l) { return l.SendKeyStudyCmdToMcu(STEER_KEY_STUDY_CMD_LONG, 0x5A); })
-        << outboundLong(2, 201, QByteArray::fromHex("015a"));
+    QTest::newRow("app ready") << CALL(AppReady()) << QByteArray::fromHex("01000000" "0c000000" "11000000" "02000000");
+    QTest::newRow("activity reply through SendDataToMcu") << CALL(SendDataToMcu(12, 186, 0))
+                                                          << QByteArray::fromHex("01000000" "0c000000" "ba000000" "00000000");
+    QTest::newRow("SendDataToMcu words unchanged") << CALL(SendDataToMcu(0xFFFFFFFFu, 0x80000000u, 7))
+                                                   << normal(0xFFFFFFFFu, 0x80000000u, 7);
+    QTest::newRow("eject disc") << CALL(EjectDisc()) << normal(12, 140, 0);
+    QTest::newRow("heartbeat") << CALL(SendHeartbeattoMCU()) << normal(12, 190, 0);
+    QTest::newRow("source id 3 arg 1") << CALL(SendCurSrcToMcu(3, 1)) << normal(12, 5, 0x00010003);
+    QTest::newRow("source id 65534 at the limit") << CALL(SendCurSrcToMcu(65534, 0)) << normal(12, 5, 0x0000FFFE);
+    QTest::newRow("source id -1 passes as 0xFFFF") << CALL(SendCurSrcToMcu(-1, 0)) << normal(12, 5, 0x0000FFFF);
+    QTest::newRow("source arg keeps its low 16 bits") << CALL(SendCurSrcToMcu(7, 0x12345)) << normal(12, 5, 0x23450007);
+    QTest::newRow("only source id 3 arg 1") << CALL(onlySendCurSrcToMcu(3, 1)) << normal(12, 5, 0x00010003);
+    QTest::newRow("only source id 65534") << CALL(onlySendCurSrcToMcu(65534, 2)) << normal(12, 5, 0x0002FFFE);
+    QTest::newRow("key study type 0 is a normal message") << CALL(SendKeyStudyCmdToMcu(STEER_KEY_STUDY_CMD_NORMAL, 0x5A))
+                                                          << normal(12, 189, 0x5A);
+    QTest::newRow("key study type 1 is a long frame") << CALL(SendKeyStudyCmdToMcu(STEER_KEY_STUDY_CMD_LONG, 0x5A))
+                                                      << outboundLong(2, 201, QByteArray::fromHex("015a"));
     QTest::newRow("time clock bytes big-endian, first argument ignored")
-        << Command([](MainAppProtocolComm &l) { return l.SendTimeClockToMcu(7, 0x01020304); })
-        << QByteArray::fromHex("02000000" "c3000000" "0401020304") + QByteArray(251, '\0');
-    QTest::newRow("time clock top bit")
-        << Command([](MainAppProtocolComm &l) { return l.SendTimeClockToMcu(195, 0xFEDCBA98u); })
-        << outboundLong(2, 195, QByteArray::fromHex("04fedcba98"));
-    QTest::newRow("key colour low bytes only")
-        << Command([](MainAppProtocolComm &l) { return l.SendKeyColorToMcu(0x1AB, 0xFFFFFF02u, 3); })
-        << outboundLong(2, 19, QByteArray::fromHex("0401ab0203"));
-    QTest::newRow("heartbeat on")
-        << Command([](MainAppProtocolComm &l) { return l.SendBeatHeartOnOff(1); })
-        << outboundLong(2, 194, QByteArray::fromHex("031c01"));
-    QTest::newRow("heartbeat off")
-        << Command([](MainAppProtocolComm &l) { return l.SendBeatHeartOnOff(0); })
-        << outboundLong(2, 194, QByteArray::fromHex("031c00"));
-    QTest::newRow("media info 1 byte")
-        << Command([](MainAppProtocolComm &l) { QByteArray d("\x7f", 1); return l.SendMediaPlayInfoToMcu(bytes(d), 1); })
-        << outboundLong(2, 196, QByteArray("\x7f", 1));
-    QTest::newRow("media info 255 bytes, last data byte zero")
-        << Command([](MainAppProtocolComm &l) { QByteArray d = counting(255); return l.SendMediaPlayInfoToMcu(bytes(d), 255); })
-        << outboundLong(2, 196, counting(255));
-    QTest::newRow("media info copies only the count")
-        << Command([](MainAppProtocolComm &l) { QByteArray d = counting(40); return l.SendMediaPlayInfoToMcu(bytes(d), 3); })
-        << outboundLong(2, 196, counting(3));
-    QTest::newRow("long data for the MCU")
-        << Command([](MainAppProtocolComm &l) { QByteArray d = counting(9); return l.SendLongDataToMcu(0xDEADBEEFu, bytes(d), 9); })
-        << outboundLong(2, 0xDEADBEEFu, counting(9));
-    QTest::newRow("long data for the CAN bus")
-        << Command([](MainAppProtocolComm &l) { QByteArray d = counting(9); return l.SendLongDataToCAN(0xDEADBEEFu, bytes(d), 9); })
-        << outboundLong(3, 0xDEADBEEFu, counting(9));
-    QTest::newRow("long data 255 bytes for the CAN bus")
-        << Command([](MainAppProtocolComm &l) { QByteArray d = counting(255); return l.SendLongDataToCAN(77, bytes(d), 255); })
-        << outboundLong(3, 77, counting(255));
+        << CALL(SendTimeClockToMcu(7, 0x01020304)) << QByteArray::fromHex("02000000" "c3000000" "0401020304") + QByteArray(251, '\0');
+    QTest::newRow("time clock top bit") << CALL(SendTimeClockToMcu(195, 0xFEDCBA98u))
+                                        << outboundLong(2, 195, QByteArray::fromHex("04fedcba98"));
+    QTest::newRow("key colour low bytes only") << CALL(SendKeyColorToMcu(0x1AB, 0xFFFFFF02u, 3))
+                                               << outboundLong(2, 19, QByteArray::fromHex("0401ab0203"));
+    QTest::newRow("heartbeat on") << CALL(SendBeatHeartOnOff(1)) << outboundLong(2, 194, QByteArray::fromHex("031c01"));
+    QTest::newRow("heartbeat off") << CALL(SendBeatHeartOnOff(0)) << outboundLong(2, 194, QByteArray::fromHex("031c00"));
+    QTest::newRow("media info 1 byte") << CALL(SendMediaPlayInfoToMcu(data(), 1)) << outboundLong(2, 196, counting(1));
+    QTest::newRow("media info 255 bytes, last data byte zero") << CALL(SendMediaPlayInfoToMcu(data(), 255))
+                                                               << outboundLong(2, 196, counting(255));
+    QTest::newRow("long data for the MCU") << CALL(SendLongDataToMcu(0xDEADBEEFu, data(), 9)) << outboundLong(2, 0xDEADBEEFu, counting(9));
+    QTest::newRow("long data for the CAN bus") << CALL(SendLongDataToCAN(77, data(), 255)) << outboundLong(3, 77, counting(255));
 }
 
 void tst_McuCommands::wireBytes()
@@ -179,32 +135,18 @@ void tst_McuCommands::refused_data()
 {
     QTest::addColumn<Command>("command");
 
-    QTest::newRow("source id 65535")
-        << Command([](MainAppProtocolComm &l) { return l.SendCurSrcToMcu(65535, 0); });
-    QTest::newRow("source id INT_MAX")
-        << Command([](MainAppProtocolComm &l) { return l.SendCurSrcToMcu(INT_MAX, 0); });
-    QTest::newRow("only source id 65535")
-        << Command([](MainAppProtocolComm &l) { return l.onlySendCurSrcToMcu(65535, 0); });
-    QTest::newRow("key study type 2")
-        << Command([](MainAppProtocolComm &l) { return l.SendKeyStudyCmdToMcu(STEER_KEY_STUDY_CMD_TYPE(2), 1); });
-    QTest::newRow("key study type -1")
-        << Command([](MainAppProtocolComm &l) { return l.SendKeyStudyCmdToMcu(STEER_KEY_STUDY_CMD_TYPE(-1), 1); });
-    QTest::newRow("media info count 0")
-        << Command([](MainAppProtocolComm &l) { QByteArray d = counting(8); return l.SendMediaPlayInfoToMcu(bytes(d), 0); });
-    QTest::newRow("media info count 256")
-        << Command([](MainAppProtocolComm &l) { QByteArray d = counting(256); return l.SendMediaPlayInfoToMcu(bytes(d), 256); });
-    QTest::newRow("media info count -1")
-        << Command([](MainAppProtocolComm &l) { QByteArray d = counting(8); return l.SendMediaPlayInfoToMcu(bytes(d), -1); });
-    QTest::newRow("media info null pointer")
-        << Command([](MainAppProtocolComm &l) { return l.SendMediaPlayInfoToMcu(nullptr, 4); });
-    QTest::newRow("long data MCU count 256")
-        << Command([](MainAppProtocolComm &l) { QByteArray d = counting(256); return l.SendLongDataToMcu(5, bytes(d), 256); });
-    QTest::newRow("long data MCU null pointer")
-        << Command([](MainAppProtocolComm &l) { return l.SendLongDataToMcu(5, nullptr, 1); });
-    QTest::newRow("long data CAN count 0")
-        << Command([](MainAppProtocolComm &l) { QByteArray d = counting(8); return l.SendLongDataToCAN(5, bytes(d), 0); });
-    QTest::newRow("long data CAN null pointer")
-        << Command([](MainAppProtocolComm &l) { return l.SendLongDataToCAN(5, nullptr, 1); });
+    QTest::newRow("source id 65535") << CALL(SendCurSrcToMcu(65535, 0));
+    QTest::newRow("only source id 65535") << CALL(onlySendCurSrcToMcu(65535, 0));
+    QTest::newRow("key study type 2") << CALL(SendKeyStudyCmdToMcu(STEER_KEY_STUDY_CMD_TYPE(2), 1));
+    QTest::newRow("key study type -1") << CALL(SendKeyStudyCmdToMcu(STEER_KEY_STUDY_CMD_TYPE(-1), 1));
+    QTest::newRow("media info count 0") << CALL(SendMediaPlayInfoToMcu(data(), 0));
+    QTest::newRow("media info count 256") << CALL(SendMediaPlayInfoToMcu(data(), 256));
+    QTest::newRow("media info count -1") << CALL(SendMediaPlayInfoToMcu(data(), -1));
+    QTest::newRow("media info null pointer") << CALL(SendMediaPlayInfoToMcu(nullptr, 4));
+    QTest::newRow("long data MCU count 256") << CALL(SendLongDataToMcu(5, data(), 256));
+    QTest::newRow("long data MCU null pointer") << CALL(SendLongDataToMcu(5, nullptr, 1));
+    QTest::newRow("long data CAN count 0") << CALL(SendLongDataToCAN(5, data(), 0));
+    QTest::newRow("long data CAN null pointer") << CALL(SendLongDataToCAN(5, nullptr, 1));
 }
 
 void tst_McuCommands::refused()
@@ -225,52 +167,25 @@ void tst_McuCommands::sourceState_data()
     QTest::addColumn<QStringList>("expected");
 
     // The host's defaults: audio sources 1..8, of which 1..4 switch directly.
+    // Every source first becomes the current one, the old one the last.
+    const auto becomesCurrent = [](int id, bool audio) {
+        return QStringList{"AppData::curSource() = 9", "AppData::setLastSource(9)", QStringLiteral("AppData::setCurSource(%1)").arg(id),
+                           QStringLiteral("AppData::isAudioSource(%1) = %2").arg(id).arg(audio ? "true" : "false")};
+    };
     QTest::newRow("direct-switch audio source")
         << 3 << 2
-        << QStringList{"AppData::curSource() = 9",
-                       "AppData::setLastSource(9)",
-                       "AppData::setCurSource(3)",
-                       "AppData::isAudioSource(3) = true",
-                       "AppData::setIsFirstRun(true)",
-                       "AppData::isDirectSwitchAudioSrc(3) = true",
-                       "AppData::curAudioSource() = 2",
-                       "BaseControl::changeMediaSrcSlot(2, 3)",
-                       "AppData::curAudioSource() = 2",
-                       "AppData::curAudioSource() = 2",
-                       "AppData::setLastAudioSource(2)",
-                       "AppData::setCurAudioSource(3)"};
+        << becomesCurrent(3, true) + QStringList{"AppData::setIsFirstRun(true)", "AppData::isDirectSwitchAudioSrc(3) = true",
+                                                 "AppData::curAudioSource() = 2", "BaseControl::changeMediaSrcSlot(2, 3)",
+                                                 "AppData::curAudioSource() = 2", "AppData::curAudioSource() = 2",
+                                                 "AppData::setLastAudioSource(2)", "AppData::setCurAudioSource(3)"};
     QTest::newRow("direct-switch source already the audio source")
         << 3 << 3
-        << QStringList{"AppData::curSource() = 9",
-                       "AppData::setLastSource(9)",
-                       "AppData::setCurSource(3)",
-                       "AppData::isAudioSource(3) = true",
-                       "AppData::setIsFirstRun(true)",
-                       "AppData::isDirectSwitchAudioSrc(3) = true",
-                       "AppData::curAudioSource() = 3",
-                       "BaseControl::changeMediaSrcSlot(3, 3)",
-                       "AppData::curAudioSource() = 3",
-                       "AppData::setCurAudioSource(3)"};
+        << becomesCurrent(3, true) + QStringList{"AppData::setIsFirstRun(true)", "AppData::isDirectSwitchAudioSrc(3) = true",
+                                                 "AppData::curAudioSource() = 3", "BaseControl::changeMediaSrcSlot(3, 3)",
+                                                 "AppData::curAudioSource() = 3", "AppData::setCurAudioSource(3)"};
     QTest::newRow("audio source, not direct-switch")
-        << 6 << 2
-        << QStringList{"AppData::curSource() = 9",
-                       "AppData::setLastSource(9)",
-                       "AppData::setCurSource(6)",
-                       "AppData::isAudioSource(6) = true",
-                       "AppData::setIsFirstRun(true)",
-                       "AppData::isDirectSwitchAudioSrc(6) = false"};
-    QTest::newRow("other source")
-        << 20 << 2
-        << QStringList{"AppData::curSource() = 9",
-                       "AppData::setLastSource(9)",
-                       "AppData::setCurSource(20)",
-                       "AppData::isAudioSource(20) = false"};
-    QTest::newRow("source id -1")
-        << -1 << 2
-        << QStringList{"AppData::curSource() = 9",
-                       "AppData::setLastSource(9)",
-                       "AppData::setCurSource(-1)",
-                       "AppData::isAudioSource(-1) = false"};
+        << 6 << 2 << becomesCurrent(6, true) + QStringList{"AppData::setIsFirstRun(true)", "AppData::isDirectSwitchAudioSrc(6) = false"};
+    QTest::newRow("other source") << 20 << 2 << becomesCurrent(20, false);
 }
 
 void tst_McuCommands::sourceState()
@@ -285,7 +200,7 @@ void tst_McuCommands::sourceState()
 
     QCOMPARE(m_link->SendCurSrcToMcu(id, 0), 0);
     QCOMPARE(HostJournal::lines(), expected);
-    QCOMPARE(m_service->read(16).toHex(), normal(12, 5, uint32_t(id) & 0xFFFF).toHex());
+    QCOMPARE(m_service->read(16).toHex(), normal(12, 5, uint32_t(id)).toHex());
 }
 
 void tst_McuCommands::sourceStateWithoutAppData()
@@ -316,7 +231,6 @@ void tst_McuCommands::readyGreetsEveryNewConnection()
     m_service->dropConnection();
     QVERIFY(m_service->waitForConnection());
     QCOMPARE(m_service->read(16).toHex(), ready.toHex());
-
     QCOMPARE(m_link->SendHeartbeattoMCU(), 0);
     QCOMPARE(m_service->read(16).toHex(), normal(12, 190, 0).toHex());
 }
