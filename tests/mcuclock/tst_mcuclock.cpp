@@ -10,12 +10,10 @@
 #include <setupstridconst.h>
 
 #include "fakemcuservice.h"
+#include "loglines.h"
 #include "mcutestframes.h"
 
 #include <QDateTime>
-#include <QLoggingCategory>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -27,17 +25,6 @@ using tqappframework::MainAppProtocolComm;
 using namespace McuTestFrames;
 
 namespace {
-
-QMutex s_logMutex;
-QStringList s_debugLines; // any thread, under s_logMutex
-
-void captureDebugLines(QtMsgType, const QMessageLogContext &context, const QString &message)
-{
-    if (qstrcmp(context.category, "default") != 0)
-        return;
-    QMutexLocker lock(&s_logMutex);
-    s_debugLines.append(message);
-}
 
 QByteArray bigEndian(uint32_t value)
 {
@@ -71,11 +58,9 @@ private slots:
     void mcuTime();
     void rdsTime_data();
     void rdsTime();
-    void getTimeExamples_data();
-    void getTimeExamples();
+    void getTime_data();
+    void getTime();
     void getTimeWholeRange();
-    void getTimeOutsideRange_data();
-    void getTimeOutsideRange();
 
 private:
     void dispatch(QByteArray frame) { m_link->resolvePacket(reinterpret_cast<unsigned char *>(frame.data())); }
@@ -84,14 +69,12 @@ private:
     QTemporaryDir m_settingsDir;
     std::unique_ptr<FakeMcuService> m_service;
     std::unique_ptr<MainAppProtocolComm> m_link;
-    QtMessageHandler m_previousHandler = nullptr;
 };
 
 void tst_McuClock::initTestCase()
 {
     QVERIFY(m_settingsDir.isValid());
     qputenv("HEADUNIT_SETTINGS", m_settingsDir.filePath("settings.ini").toLocal8Bit());
-    QLoggingCategory::setFilterRules(QStringLiteral("platform.debug=false"));
     DataSaveControl::initQSettingPath();
     DataDefault::initDataDefault();
 
@@ -100,19 +83,18 @@ void tst_McuClock::initTestCase()
     m_link.reset(new MainAppProtocolComm(m_service->endpoint()));
     m_link->Start();
     QVERIFY(m_service->waitForConnection());
-    m_previousHandler = qInstallMessageHandler(captureDebugLines);
+    LogLines::install();
 }
 
 void tst_McuClock::init()
 {
     HostPlatform::reset();
-    QMutexLocker lock(&s_logMutex);
-    s_debugLines.clear();
+    LogLines::clear();
 }
 
 void tst_McuClock::cleanupTestCase()
 {
-    qInstallMessageHandler(m_previousHandler);
+    LogLines::uninstall();
     m_link.reset();
     m_service.reset();
 }
@@ -134,10 +116,8 @@ void tst_McuClock::mcuTime_data()
     QTest::addColumn<bool>("trusted");
 
     QTest::newRow("15552000 trusted") << 15552000u << true;
-    QTest::newRow("2024 trusted") << 1704067200u << true;
     QTest::newRow("0x7FFFFFFF trusted") << 0x7FFFFFFFu << true;
     QTest::newRow("15551999 falls back") << 15551999u << false;
-    QTest::newRow("1 falls back") << 1u << false;
     QTest::newRow("0 falls back") << 0u << false;
     QTest::newRow("0x80000000 falls back") << 0x80000000u << false;
     QTest::newRow("0xFFFFFFFF falls back") << 0xFFFFFFFFu << false;
@@ -180,11 +160,9 @@ void tst_McuClock::rdsTime_data()
     QTest::newRow("setting off") << "false" << 7 << 5 << false;
     QTest::newRow("setting on, 07:05") << "true" << 7 << 5 << true;
     QTest::newRow("nothing saved, factory default on") << QString() << 7 << 5 << true;
-    QTest::newRow("setting on, 00:00") << "true" << 0 << 0 << true;
     QTest::newRow("setting on, 23:59") << "true" << 23 << 59 << true;
     QTest::newRow("hour 24 ignored") << "true" << 24 << 0 << false;
     QTest::newRow("minute 60 ignored") << "true" << 12 << 60 << false;
-    QTest::newRow("255:255 ignored") << "true" << 255 << 255 << false;
     QTest::newRow("setting off, hour 24") << "false" << 24 << 0 << false;
 }
 
@@ -204,9 +182,8 @@ void tst_McuClock::rdsTime()
     if (!sets) {
         QCOMPARE(qint64(HostPlatform::lastSystemTime()), qint64(-1));
         QCOMPARE(m_service->pending(), 0);
-        const bool outOfRange = hour > 23 || minute > 59;
-        QMutexLocker lock(&s_logMutex);
-        QCOMPARE(s_debugLines.size(), setting == "true" && outOfRange ? 1 : 0);
+        // One line says why, when the setting let the time through.
+        QCOMPARE(LogLines::lines().filter(" is no time of day, clock left alone").size(), setting == "true" ? 1 : 0);
         return;
     }
     const qint64 seconds = HostPlatform::lastSystemTime();
@@ -216,7 +193,7 @@ void tst_McuClock::rdsTime()
     QCOMPARE(m_service->read(264).toHex(), clockCommand(uint32_t(seconds)).toHex());
 }
 
-void tst_McuClock::getTimeExamples_data()
+void tst_McuClock::getTime_data()
 {
     QTest::addColumn<qulonglong>("mjd");
     QTest::addColumn<int>("a");
@@ -235,9 +212,20 @@ void tst_McuClock::getTimeExamples_data()
     QTest::newRow("first day back to 28 Feb 1900") << 15079ull << 0 << -1 << "1900-02-28 23:59";
     QTest::newRow("last day of the range") << 88127ull << 0 << 0 << "2100-02-28 00:00";
     QTest::newRow("last day on to 1 Mar 2100") << 88127ull << 1439 << 1 << "2100-03-01 00:00";
+    // Inside the range, exact; outside it, inputs are pinned to the range's
+    // ends: what matters is a valid date and time and no undefined behaviour.
+    QTest::newRow("mjd 0") << 0ull << 0 << 0 << "1900-03-01 00:00";
+    QTest::newRow("mjd 88128") << 88128ull << 60 << 0 << "2100-02-28 01:00";
+    QTest::newRow("largest mjd") << qulonglong(ULONG_MAX) << 0 << 0 << "2100-02-28 00:00";
+    QTest::newRow("sum 2880") << 60310ull << 2880 << 0 << "2024-01-02 23:59";
+    QTest::newRow("sum -1440") << 60310ull << -1440 << 0 << "2023-12-31 00:01";
+    QTest::newRow("INT_MAX twice") << 60310ull << INT_MAX << INT_MAX << "2024-01-02 23:59";
+    QTest::newRow("INT_MIN twice") << 60310ull << INT_MIN << INT_MIN << "2023-12-31 00:01";
+    QTest::newRow("INT_MIN at the first day") << 15079ull << INT_MIN << 0 << "1900-02-28 00:01";
+    QTest::newRow("INT_MAX at the last day") << 88127ull << INT_MAX << 0 << "2100-03-01 23:59";
 }
 
-void tst_McuClock::getTimeExamples()
+void tst_McuClock::getTime()
 {
     QFETCH(qulonglong, mjd);
     QFETCH(int, a);
@@ -259,46 +247,11 @@ void tst_McuClock::getTimeWholeRange()
             const QDateTime want = midnight.addSecs(qint64(sum) * 60);
             TimeParam t = {-1, -1, -1, -1, -1};
             m_link->getTime(mjd, sum / 2, sum - sum / 2, &t);
-            if (t.year != want.date().year() || t.month != want.date().month() || t.day != want.date().day()
-                || t.hour != want.time().hour() || t.minute != want.time().minute()) {
-                QFAIL(qPrintable(QStringLiteral("mjd %1 minutes %2: got %3, want %4")
-                                     .arg(mjd).arg(sum).arg(timeText(t), want.toString("yyyy-MM-dd HH:mm"))));
-            }
+            const QString wanted = want.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+            if (timeText(t) != wanted)
+                QFAIL(qPrintable(QStringLiteral("mjd %1 minutes %2: got %3, want %4").arg(mjd).arg(sum).arg(timeText(t), wanted)));
         }
     }
-}
-
-void tst_McuClock::getTimeOutsideRange_data()
-{
-    QTest::addColumn<qulonglong>("mjd");
-    QTest::addColumn<int>("a");
-    QTest::addColumn<int>("b");
-    QTest::addColumn<QString>("expected");
-
-    // Inputs are pinned to the range's ends; what matters is a valid date
-    // and time and no undefined behaviour on the way.
-    QTest::newRow("mjd 0") << 0ull << 0 << 0 << "1900-03-01 00:00";
-    QTest::newRow("mjd 15078") << 15078ull << 60 << 0 << "1900-03-01 01:00";
-    QTest::newRow("mjd 88128") << 88128ull << 60 << 0 << "2100-02-28 01:00";
-    QTest::newRow("largest mjd") << qulonglong(ULONG_MAX) << 0 << 0 << "2100-02-28 00:00";
-    QTest::newRow("sum 2880") << 60310ull << 2880 << 0 << "2024-01-02 23:59";
-    QTest::newRow("sum -1440") << 60310ull << -1440 << 0 << "2023-12-31 00:01";
-    QTest::newRow("INT_MAX twice") << 60310ull << INT_MAX << INT_MAX << "2024-01-02 23:59";
-    QTest::newRow("INT_MIN twice") << 60310ull << INT_MIN << INT_MIN << "2023-12-31 00:01";
-    QTest::newRow("INT_MIN at the first day") << 15079ull << INT_MIN << 0 << "1900-02-28 00:01";
-    QTest::newRow("INT_MAX at the last day") << 88127ull << INT_MAX << 0 << "2100-03-01 23:59";
-}
-
-void tst_McuClock::getTimeOutsideRange()
-{
-    QFETCH(qulonglong, mjd);
-    QFETCH(int, a);
-    QFETCH(int, b);
-    QFETCH(QString, expected);
-
-    TimeParam t = {-1, -1, -1, -1, -1};
-    m_link->getTime(static_cast<unsigned long>(mjd), a, b, &t);
-    QCOMPARE(timeText(t), expected);
 }
 
 QTEST_GUILESS_MAIN(tst_McuClock)
