@@ -56,17 +56,20 @@ public:
     bool event(QEvent *event) override { ++seen; return QObject::event(event); }
 };
 
-// One key event: milliseconds after the previous one, a beep request or
-// another key, and whether the beep switch is then read.
+// One key event: milliseconds after the previous one, key, text, and whether
+// it is taken as a beep request (then the beep switch is read).
 struct Press {
     qint64 afterMs;
-    bool beepRequest;
+    int key;
+    const char *text;
     bool plays;
+    QEvent::Type type = QEvent::KeyPress;
 };
+using Presses = QList<Press>;
 
 } // namespace
 
-Q_DECLARE_METATYPE(QList<Press>)
+Q_DECLARE_METATYPE(Presses)
 
 class tst_MEventFilter : public QObject
 {
@@ -77,10 +80,8 @@ private Q_SLOTS:
     void init();
     void cleanupTestCase() { LogLines::uninstall(); }
     void metaObject();
-    void debounce_data();
-    void debounce();
-    void beepRequestVariants_data();
-    void beepRequestVariants();
+    void keyPresses_data();
+    void keyPresses();
     void dropped_data();
     void dropped();
     void volumeTable_data();
@@ -174,67 +175,39 @@ void tst_MEventFilter::metaObject()
     QCOMPARE(methods, (QStringList{"mcuPlayBeepSig() 1 2", "playSound() 2 2"}));
 }
 
-void tst_MEventFilter::debounce_data()
+void tst_MEventFilter::keyPresses_data()
 {
-    QTest::addColumn<QList<Press>>("presses");
+    QTest::addColumn<Presses>("presses");
 
-    QTest::newRow("beep 120 ms after a beep is ignored") << QList<Press>{{0, true, true}, {120, true, false}};
-    QTest::newRow("beep 121 ms after a beep plays") << QList<Press>{{0, true, true}, {121, true, true}};
-    QTest::newRow("beep 120 ms after another key is ignored") << QList<Press>{{0, false, false}, {120, true, false}};
-    QTest::newRow("ignored beep does not move the debounce") << QList<Press>{{0, true, true}, {120, true, false}, {1, true, true}};
-    QTest::newRow("ignored key does not move the debounce") << QList<Press>{{0, true, true}, {60, false, false}, {61, true, true}};
-    QTest::newRow("clock set back 1 ms") << QList<Press>{{0, true, true}, {-1, true, true}};
+    const int meta = Qt::Key_Meta;
+    QTest::newRow("beep 120 ms after a beep is ignored") << Presses{{0, meta, "beep", true}, {120, meta, "beep", false}};
+    QTest::newRow("beep 121 ms after a beep plays") << Presses{{0, meta, "beep", true}, {121, meta, "beep", true}};
+    QTest::newRow("beep 120 ms after another key is ignored") << Presses{{0, Qt::Key_A, "a", false}, {120, meta, "beep", false}};
+    QTest::newRow("ignored beep does not move the debounce")
+        << Presses{{0, meta, "beep", true}, {120, meta, "beep", false}, {1, meta, "beep", true}};
+    QTest::newRow("ignored key does not move the debounce")
+        << Presses{{0, meta, "beep", true}, {60, Qt::Key_A, "a", false}, {61, meta, "beep", true}};
+    QTest::newRow("clock set back 1 ms") << Presses{{0, meta, "beep", true}, {-1, meta, "beep", true}};
+    QTest::newRow("capital B") << Presses{{0, meta, "Beep", false}, {120, meta, "beep", false}};
+    QTest::newRow("trailing blank") << Presses{{0, meta, "beep ", false}, {120, meta, "beep", false}};
+    QTest::newRow("other key with text beep") << Presses{{0, Qt::Key_B, "beep", false}, {120, meta, "beep", false}};
+    QTest::newRow("key release moves nothing") << Presses{{0, meta, "beep", false, QEvent::KeyRelease}, {120, meta, "beep", true}};
 }
 
-void tst_MEventFilter::debounce()
+void tst_MEventFilter::keyPresses()
 {
-    QFETCH(QList<Press>, presses);
+    QFETCH(Presses, presses);
 
     for (int i = 0; i < presses.size(); ++i) {
-        g_now += presses.at(i).afterMs;
+        const Press &press = presses.at(i);
+        g_now += press.afterMs;
         LogLines::clear();
-        if (presses.at(i).beepRequest)
-            beep();
-        else
-            send(QEvent::KeyPress, Qt::Key_A, QStringLiteral("a"));
-        QVERIFY2(askedBeepSwitch() == presses.at(i).plays, qPrintable(QStringLiteral("press %1").arg(i)));
+        send(press.type, press.key, QLatin1String(press.text));
+        QVERIFY2(askedBeepSwitch() == press.plays, qPrintable(QStringLiteral("press %1").arg(i)));
+        // Delivered in every case; marked accepted only when the beep was handled.
+        QCOMPARE(m_accepted, press.plays);
         endBeep();
     }
-}
-
-void tst_MEventFilter::beepRequestVariants_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<int>("key");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("plays");
-
-    const int press = QEvent::KeyPress;
-    QTest::newRow("beep request") << press << int(Qt::Key_Meta) << "beep" << true;
-    QTest::newRow("capital B") << press << int(Qt::Key_Meta) << "Beep" << false;
-    QTest::newRow("trailing blank") << press << int(Qt::Key_Meta) << "beep " << false;
-    QTest::newRow("other key with text beep") << press << int(Qt::Key_B) << "beep" << false;
-    QTest::newRow("key release is no key press") << int(QEvent::KeyRelease) << int(Qt::Key_Meta) << "beep" << false;
-}
-
-void tst_MEventFilter::beepRequestVariants()
-{
-    QFETCH(int, type);
-    QFETCH(int, key);
-    QFETCH(QString, text);
-    QFETCH(bool, plays);
-
-    send(QEvent::Type(type), key, text);
-    QCOMPARE(askedBeepSwitch(), plays);
-    // Delivered in every case; marked accepted only when the beep was handled.
-    QCOMPARE(m_accepted, plays);
-    endBeep();
-
-    // Every key press moves the debounce, a release does not.
-    LogLines::clear();
-    g_now += 120;
-    beep();
-    QCOMPARE(askedBeepSwitch(), type == QEvent::KeyRelease);
 }
 
 void tst_MEventFilter::dropped_data()
