@@ -208,17 +208,12 @@ void tst_McuClock::getTime_data()
     QTest::newRow("1 Mar 2024 back to 29 Feb") << 60370ull << 0 << -1 << "2024-02-29 23:59";
     QTest::newRow("29 Feb 2000") << 51603ull << 600 << 0 << "2000-02-29 10:00";
     QTest::newRow("31 Dec 2024 into the new year") << 60675ull << 1380 << 120 << "2025-01-01 01:00";
-    QTest::newRow("first day of the range") << 15079ull << 0 << 0 << "1900-03-01 00:00";
-    QTest::newRow("first day back to 28 Feb 1900") << 15079ull << 0 << -1 << "1900-02-28 23:59";
-    QTest::newRow("last day of the range") << 88127ull << 0 << 0 << "2100-02-28 00:00";
-    QTest::newRow("last day on to 1 Mar 2100") << 88127ull << 1439 << 1 << "2100-03-01 00:00";
-    // Inside the range, exact; outside it, inputs are pinned to the range's
-    // ends: what matters is a valid date and time and no undefined behaviour.
+    // The range's own ends are in getTimeWholeRange. Outside the range, inputs
+    // are pinned to its ends: what matters is a valid date and time and no
+    // undefined behaviour on the way.
     QTest::newRow("mjd 0") << 0ull << 0 << 0 << "1900-03-01 00:00";
     QTest::newRow("mjd 88128") << 88128ull << 60 << 0 << "2100-02-28 01:00";
     QTest::newRow("largest mjd") << qulonglong(ULONG_MAX) << 0 << 0 << "2100-02-28 00:00";
-    QTest::newRow("sum 2880") << 60310ull << 2880 << 0 << "2024-01-02 23:59";
-    QTest::newRow("sum -1440") << 60310ull << -1440 << 0 << "2023-12-31 00:01";
     QTest::newRow("INT_MAX twice") << 60310ull << INT_MAX << INT_MAX << "2024-01-02 23:59";
     QTest::newRow("INT_MIN twice") << 60310ull << INT_MIN << INT_MIN << "2023-12-31 00:01";
     QTest::newRow("INT_MIN at the first day") << 15079ull << INT_MIN << 0 << "1900-02-28 00:01";

@@ -158,7 +158,6 @@ void tst_McuDispatch::longMessages_data()
     QTest::newRow("79 ignored") << 2u << 79u << QString();
     QTest::newRow("83 SIM data") << 2u << 83u << QStringLiteral("BaseControl::RecevieSIMMsgFromMcu");
     QTest::newRow("84 MCM data") << 2u << 84u << QStringLiteral("BaseControl::RecevieMCMMsgFromMcu");
-    QTest::newRow("long 13078 ignored") << 2u << 13078u << QString();
     QTest::newRow("57 plus 2^32 as negative id ignored") << 2u << 0xFFFFFFC7u << QString();
     QTest::newRow("kind 3 whatever its id") << 3u << 57u << QStringLiteral("ActivityManager::handleMcuFrame");
     QTest::newRow("kind 0 ignored") << 0u << 57u << QString();
