@@ -23,7 +23,6 @@ private Q_SLOTS:
     void typedValueWrittenInProcess();
     void brokenStoreReadsAsNothingSaved_data();
     void brokenStoreReadsAsNothingSaved();
-    void defaultsTable();
 
 private:
     void useFile(const QString &path);
@@ -140,15 +139,6 @@ void tst_HostSettings::brokenStoreReadsAsNothingSaved()
         QVERIFY(in.open(QIODevice::ReadOnly));
         QCOMPARE(in.readAll(), contents);
     }
-}
-
-void tst_HostSettings::defaultsTable()
-{
-    QCOMPARE(DataDefault::getDefault(SetupStrIdConst::setupSysLang).toString(), QStringLiteral("1"));
-    QCOMPARE(DataDefault::getDefault(SetupStrIdConst::setupAppleDevice).toString(), SetupStrIdConst::setupCarplay);
-    QCOMPARE(DataDefault::getDefault(SetupStrIdConst::setupAndroidDevice).toString(), SetupStrIdConst::setupAndroidAuto);
-    QVERIFY(DataDefault::getDefault(SetupStrIdConst::setupSysBeep).toBool());
-    QVERIFY(!DataDefault::getDefault(QStringLiteral("no/such/key")).isValid());
 }
 
 QTEST_GUILESS_MAIN(tst_HostSettings)
