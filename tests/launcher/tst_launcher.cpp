@@ -23,8 +23,10 @@ private Q_SLOTS:
     void restartedMcuServiceHearsReadyAgain();
 
 private:
-    bool startLauncher();
-    int indexOf(const QString &line) const;
+    // Starts the launcher and takes its connection and first frame, which
+    // must be "application ready".
+    void startLauncher();
+    void acceptReady(const char *failure);
     bool waitForOutput(const QString &line, int timeoutMs = 5000);
 
     QTemporaryDir m_dir;
@@ -55,7 +57,7 @@ void tst_Launcher::cleanup()
     m_output.clear();
 }
 
-bool tst_Launcher::startLauncher()
+void tst_Launcher::startLauncher()
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -66,33 +68,32 @@ bool tst_Launcher::startLauncher()
     connect(&m_launcher, &QProcess::readyRead, this, [this] { m_output += QString::fromLocal8Bit(m_launcher.readAll()); },
             Qt::UniqueConnection);
     m_launcher.start(QStringLiteral(LAUNCHER_E2E_PATH), QStringList());
-    return m_launcher.waitForStarted(5000);
+    QVERIFY(m_launcher.waitForStarted(5000));
+    acceptReady("the launcher never connected");
 }
 
-int tst_Launcher::indexOf(const QString &line) const
+void tst_Launcher::acceptReady(const char *failure)
 {
-    return m_output.indexOf(line);
+    m_fd = m_mcu.accept(10000);
+    QVERIFY2(m_fd >= 0, failure);
+    QByteArray ready(16, '\0');
+    QVERIFY(unixpeer::readFull(m_fd, ready.data(), 16, 5000));
+    QCOMPARE(ready, normal(12, 17, 2));
 }
 
 bool tst_Launcher::waitForOutput(const QString &line, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
-    while (indexOf(line) < 0 && !deadline.hasExpired())
+    while (!m_output.contains(line) && !deadline.hasExpired())
         QTest::qWait(10);
-    return indexOf(line) >= 0;
+    return m_output.contains(line);
 }
 
 void tst_Launcher::startsEndToEnd()
 {
-    QVERIFY(startLauncher());
-    m_fd = m_mcu.accept(10000);
-    QVERIFY2(m_fd >= 0, "the launcher never connected");
-
-    // The first thing on the wire is "application ready".
-    QByteArray ready(16, '\0');
-    QVERIFY(unixpeer::readFull(m_fd, ready.data(), 16, 5000));
-    QCOMPARE(ready, normal(12, 17, 2));
-
+    startLauncher();
+    if (QTest::currentTestFailed())
+        return;
     QVERIFY(waitForOutput(QStringLiteral("InfoModule::allServiceReady()")));
 
     // Start order, as the log shows it.
@@ -122,7 +123,7 @@ void tst_Launcher::startsEndToEnd()
     };
     int previous = -1;
     for (const QString &line : order) {
-        const int at = indexOf(line);
+        const int at = m_output.indexOf(line);
         QVERIFY2(at > previous, qPrintable(QStringLiteral("out of order or missing: %1\n%2").arg(line, m_output)));
         previous = at;
     }
@@ -139,19 +140,10 @@ void tst_Launcher::startsEndToEnd()
 
 void tst_Launcher::restartedMcuServiceHearsReadyAgain()
 {
-    QVERIFY(startLauncher());
-    m_fd = m_mcu.accept(10000);
-    QVERIFY(m_fd >= 0);
-    QByteArray frame(16, '\0');
-    QVERIFY(unixpeer::readFull(m_fd, frame.data(), 16, 5000));
-    QCOMPARE(frame, normal(12, 17, 2));
-
+    startLauncher();
     // The MCU service goes away and comes back.
     ::close(m_fd);
-    m_fd = m_mcu.accept(10000);
-    QVERIFY2(m_fd >= 0, "the launcher never reconnected");
-    QVERIFY(unixpeer::readFull(m_fd, frame.data(), 16, 5000));
-    QCOMPARE(frame, normal(12, 17, 2));
+    acceptReady("the launcher never reconnected");
     QVERIFY(waitForOutput(QStringLiteral("Main App invaild datalen:0")));
 }
 
