@@ -17,8 +17,10 @@ namespace LogLines {
 
 struct State {
     QMutex mutex;
-    QStringList lines;                             // any thread, under mutex
-    std::function<void(const QString &)> onLine;   // set before the lines it watches
+    QStringList lines; // any thread, under mutex
+    // Set before install(); called for each kept line on the thread that logged
+    // it, outside the lock.
+    std::function<void(const QString &)> onLine;
     QtMessageHandler previous = nullptr;
 };
 
