@@ -70,8 +70,7 @@ int MainAppProtocolComm::AppReady()
     MCU_NORMAL_MSG_T frame = commandFrame(A2M_CMD_APP_READY, A2M_APP_READY_STATE);
     // A restarted MCU service must learn again that the application is ready:
     // every later connection starts with this frame.
-    m_transport.setGreeting(&frame, sizeof frame);
-    return SendData(&frame, sizeof frame);
+    return m_transport.sendGreeting(&frame, sizeof frame);
 }
 
 int MainAppProtocolComm::SendCurSrcToMcu(int id, int arg)
@@ -187,6 +186,8 @@ int MainAppProtocolComm::SendBeatHeartOnOff(unsigned char on)
     return sendLongData(MCU_FRAME_LONG, MSG_A2M_HEARTBEAT_ONOFF, payload, sizeof payload);
 }
 
+// Source changes reported by the MCU are the platform's to act on; the link
+// keeps the operation for the callers that name it.
 void MainAppProtocolComm::HandleMCUSourceMsg(unsigned int)
 {
 }

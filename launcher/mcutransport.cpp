@@ -230,14 +230,20 @@ int McuTransport::sendData(const void *data, int len)
     return result;
 }
 
-void McuTransport::setGreeting(const void *frame, int len)
+int McuTransport::sendGreeting(const void *frame, int len)
 {
-    if (len < 0 || len > GreetingMax)
-        return;
+    if (len <= 0 || len > GreetingMax)
+        return -1;
+    const struct timespec deadline = monotonicAfter(SendDeadlineMs);
+    // Waited for without a deadline: the greeting must be stored even when
+    // the frame itself cannot go now, and no holder keeps the lock past its
+    // own deadline.
     m_sendLock.lock();
     std::memcpy(m_greeting, frame, size_t(len));
     m_greetingLen = len;
+    const int result = m_sendFd >= 0 ? sendWholeLocked(m_sendFd, m_greeting, size_t(len), deadline) : -1;
     m_sendLock.unlock();
+    return result;
 }
 
 void *McuTransport::readerEntry(void *self)

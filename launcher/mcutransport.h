@@ -16,7 +16,7 @@ class McuFrameSink;
 // recovery when the service is late, dies or restarts. POSIX only.
 //
 // Threads: start() and stop() belong to one controlling thread; sendData() and
-// setGreeting() may be called from any thread, the reader's sink included; the
+// sendGreeting() may be called from any thread, the reader's sink included; the
 // sink runs on the reader thread. Must not be stopped from the sink.
 class McuTransport
 {
@@ -39,9 +39,11 @@ public:
     // stays on the wire, or the connection is dropped).
     int sendData(const void *data, int len);
 
-    // A frame of at most 16 bytes that every connection made from now on
-    // carries first, before any sender's frame. Longer frames are refused.
-    void setGreeting(const void *frame, int len);
+    // Sends a frame of at most 16 bytes now, as sendData() does, and makes it
+    // the first frame of every connection made from now on, before any
+    // sender's. One step under the send lock, so that a connection coming up
+    // meanwhile gets it exactly once. Longer frames are refused with -1.
+    int sendGreeting(const void *frame, int len);
 
 private:
     enum { GreetingMax = 16 };

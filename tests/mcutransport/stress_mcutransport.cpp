@@ -153,7 +153,7 @@ int main()
     McuTransport transport(sink, names.endpoint());
     sink.transport = &transport;
     const MCU_NORMAL_MSG_T greeting = normalFrame(0x77, 0);
-    transport.setGreeting(&greeting, sizeof greeting);
+    transport.sendGreeting(&greeting, sizeof greeting);
 
     std::atomic<int> connections{0};
     std::atomic<bool> enough{false};
@@ -181,7 +181,7 @@ int main()
                 }
                 sent += r == 0;
                 if (i % 500 == 0)
-                    transport.setGreeting(&greeting, sizeof greeting);
+                    transport.sendGreeting(&greeting, sizeof greeting);
             }
         });
     }
