@@ -3,8 +3,6 @@
 #include "hoststate_p.h"
 #include "journal.h"
 
-#include <QMutexLocker>
-
 using HostJournal::record;
 
 namespace tqappframework {
@@ -31,27 +29,14 @@ void ActivityManager::handleMcuCommand(int command)
 
 void ActivityManager::handleMcuNormalMsg(MCU_NORMAL_MSG_T msg)
 {
-    {
-        QMutexLocker lock(&hostState().mutex);
-        hostState().lastRecord = QByteArray(reinterpret_cast<const char *>(&msg), sizeof msg);
-    }
+    keepRecord(&msg, sizeof msg);
     record(QStringLiteral("ActivityManager::handleMcuNormalMsg(kind %1, msg %2, p1 %3, p2 %4)").arg(msg.kind).arg(msg.msg).arg(msg.p1).arg(msg.p2));
 }
 
 void ActivityManager::handleMcuFrame(tag_MCUSRV_TO_MAIN_APP_T frame)
 {
-    {
-        QMutexLocker lock(&hostState().mutex);
-        hostState().lastRecord = QByteArray(reinterpret_cast<const char *>(&frame), sizeof frame);
-    }
-    int used = MCU_LONG_DATA_MAX;
-    while (used > 0 && frame.data[used - 1] == 0)
-        --used;
-    record(QStringLiteral("ActivityManager::handleMcuFrame(kind %1, msg %2, len %3, data %4)")
-               .arg(frame.kind)
-               .arg(frame.msg)
-               .arg(frame.len)
-               .arg(used ? HostJournal::hex(frame.data, used) : QStringLiteral("-")));
+    keepRecord(&frame, sizeof frame);
+    record(QStringLiteral("ActivityManager::handleMcuFrame(%1)").arg(describeRecord(frame)));
 }
 
 } // namespace tqappframework

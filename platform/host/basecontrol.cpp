@@ -5,36 +5,9 @@
 
 #include <QMutexLocker>
 
-#include <algorithm>
-#include <cstring>
-
 using HostJournal::arg;
 using HostJournal::hex;
 using HostJournal::record;
-
-namespace {
-
-// The payload up to its last non-zero byte, so that a journal line stays
-// readable; the whole record is kept for HostPlatform::lastRecord().
-QString describe(const tag_MCUSRV_TO_MAIN_APP_T &frame)
-{
-    int used = MCU_LONG_DATA_MAX;
-    while (used > 0 && frame.data[used - 1] == 0)
-        --used;
-    return QStringLiteral("kind %1, msg %2, len %3, data %4")
-        .arg(frame.kind)
-        .arg(frame.msg)
-        .arg(frame.len)
-        .arg(used ? hex(frame.data, used) : QStringLiteral("-"));
-}
-
-void keep(const void *record, int size)
-{
-    QMutexLocker lock(&hostState().mutex);
-    hostState().lastRecord = QByteArray(static_cast<const char *>(record), size);
-}
-
-} // namespace
 
 BaseControl::BaseControl() = default;
 
@@ -72,25 +45,25 @@ QString BaseControl::getDateVersion()
 
 void BaseControl::RecevieMsgFromMcu(tag_MCUSRV_TO_MAIN_APP_T frame)
 {
-    keep(&frame, sizeof frame);
-    record(QStringLiteral("BaseControl::RecevieMsgFromMcu(%1)").arg(describe(frame)));
+    keepRecord(&frame, sizeof frame);
+    record(QStringLiteral("BaseControl::RecevieMsgFromMcu(%1)").arg(describeRecord(frame)));
 }
 
 void BaseControl::RecevieSIMMsgFromMcu(tag_MCUSRV_TO_MAIN_APP_T frame)
 {
-    keep(&frame, sizeof frame);
-    record(QStringLiteral("BaseControl::RecevieSIMMsgFromMcu(%1)").arg(describe(frame)));
+    keepRecord(&frame, sizeof frame);
+    record(QStringLiteral("BaseControl::RecevieSIMMsgFromMcu(%1)").arg(describeRecord(frame)));
 }
 
 void BaseControl::RecevieMCMMsgFromMcu(tag_MCUSRV_TO_MAIN_APP_T frame)
 {
-    keep(&frame, sizeof frame);
-    record(QStringLiteral("BaseControl::RecevieMCMMsgFromMcu(%1)").arg(describe(frame)));
+    keepRecord(&frame, sizeof frame);
+    record(QStringLiteral("BaseControl::RecevieMCMMsgFromMcu(%1)").arg(describeRecord(frame)));
 }
 
 void BaseControl::ReceiveKeyStudyMsgFromMcu(MCU_STEER_KEY_STUDY_DATA data)
 {
-    keep(&data, sizeof data);
+    keepRecord(&data, sizeof data);
     record(QStringLiteral("BaseControl::ReceiveKeyStudyMsgFromMcu(%1 %2 %3 %4 %5 %6; %7 %8 %9 %10 %11 %12)")
                .arg(data.byte1).arg(data.byte2).arg(data.byte3).arg(data.byte4).arg(data.byte5).arg(data.byte6)
                .arg(data.value1).arg(data.value2).arg(data.value3).arg(data.value4).arg(data.value5).arg(data.value6));

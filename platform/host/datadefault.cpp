@@ -17,10 +17,11 @@ struct Defaults {
     QHash<QString, QVariant> table; // under mutex; filled by initDataDefault()
 };
 
+// Never destroyed: the MCU reader thread may read defaults while the process exits.
 Defaults &defaults()
 {
-    static Defaults instance;
-    return instance;
+    static auto *instance = new Defaults;
+    return *instance;
 }
 
 } // namespace

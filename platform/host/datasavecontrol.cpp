@@ -20,10 +20,11 @@ struct Store {
     QString path; // under mutex
 };
 
+// Never destroyed: the MCU reader thread may read settings while the process exits.
 Store &store()
 {
-    static Store instance;
-    return instance;
+    static auto *instance = new Store;
+    return *instance;
 }
 
 QString chosenPath()

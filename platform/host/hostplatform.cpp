@@ -2,6 +2,8 @@
 #include "hoststate_p.h"
 #include "journal.h"
 
+#include <mcuframes.h>
+
 #include <QDir>
 #include <QMutexLocker>
 
@@ -36,6 +38,24 @@ HostState &hostState()
         return s;
     }();
     return *state;
+}
+
+void keepRecord(const void *record, int size)
+{
+    QMutexLocker lock(&hostState().mutex);
+    hostState().lastRecord = QByteArray(static_cast<const char *>(record), size);
+}
+
+QString describeRecord(const tag_MCUSRV_TO_MAIN_APP_T &frame)
+{
+    int used = MCU_LONG_DATA_MAX;
+    while (used > 0 && frame.data[used - 1] == 0)
+        --used;
+    return QStringLiteral("kind %1, msg %2, len %3, data %4")
+        .arg(frame.kind)
+        .arg(frame.msg)
+        .arg(frame.len)
+        .arg(used ? HostJournal::hex(frame.data, used) : QStringLiteral("-"));
 }
 
 namespace HostPlatform {

@@ -41,4 +41,12 @@ struct HostState {
 
 HostState &hostState();
 
+struct tag_MCUSRV_TO_MAIN_APP_T;
+
+// Keeps a whole inbound record for HostPlatform::lastRecord().
+void keepRecord(const void *record, int size);
+// A record for the journal: its header, and its payload up to the last
+// non-zero byte so that the line stays readable.
+QString describeRecord(const tag_MCUSRV_TO_MAIN_APP_T &frame);
+
 #endif // HOSTSTATE_P_H

@@ -7,9 +7,16 @@
 
 #include <deque>
 
-Q_LOGGING_CATEGORY(lcPlatform, "platform")
-
 namespace {
+
+// Leaked on purpose, like everything below: the MCU reader thread is never
+// stopped and may still call the platform while static objects are destroyed
+// at exit.
+const QLoggingCategory &lcPlatform()
+{
+    static const auto *category = new QLoggingCategory("platform");
+    return *category;
+}
 
 // A launcher runs for days; the journal keeps the newest lines only.
 const int JournalCapacity = 20000;
@@ -21,8 +28,8 @@ struct Journal {
 
 Journal &journal()
 {
-    static Journal instance;
-    return instance;
+    static auto *instance = new Journal;
+    return *instance;
 }
 
 } // namespace

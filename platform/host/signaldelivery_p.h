@@ -10,7 +10,10 @@
 // Delivers a platform object's signals later, the way the real services do:
 // queued to the object's own thread, or emitted from a worker thread of the
 // platform (HostPlatform::SignalThread). A delivery still pending when its
-// object is destroyed is dropped.
+// object is destroyed is dropped. On the worker thread the signal is emitted
+// with the object's guard held, so that the object cannot go meanwhile: a
+// receiver connected there directly, or with a blocking queued connection,
+// must not wait for a thread that destroys the sender.
 class SignalDelivery
 {
 public:
