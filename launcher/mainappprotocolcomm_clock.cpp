@@ -55,7 +55,8 @@ void MainAppProtocolComm::handleMcuTime(const unsigned char *frame)
         // The MCU keeps the date we chose, so both clocks agree from now on.
         SendTimeClockToMcu(MSG_A2M_TIME_CLOCK, fallbackSeconds);
     }
-    AppData::GetInstance()->setMcuTimeSynced(true);
+    if (AppData *appData = AppData::GetInstance())
+        appData->setMcuTimeSynced(true);
 }
 
 void MainAppProtocolComm::handleRdsTime(const unsigned char *frame)
@@ -76,6 +77,12 @@ void MainAppProtocolComm::handleRdsTime(const unsigned char *frame)
 
     QDateTime now = QDateTime::currentDateTime();
     now.setTime(timeOfDay);
+    // The hour the clocks skip when summer time begins does not exist today.
+    if (!now.isValid()) {
+        qDebug("%s radio time %d:%d does not exist today, clock left alone", __FUNCTION__, hour,
+               minute);
+        return;
+    }
     const uint32_t seconds = uint32_t(now.toSecsSinceEpoch());
     SystemClock::setSystemTime(time_t(seconds));
     SendTimeClockToMcu(MSG_A2M_TIME_CLOCK, seconds);

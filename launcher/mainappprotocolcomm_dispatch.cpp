@@ -114,8 +114,10 @@ void MainAppProtocolComm::resolveNormalMsg(const MCU_NORMAL_MSG_T &msg)
         break;
     case MSG_M2A_MCU_TYPE:
         qDebug() << "==========>MSG_M2A_MCU_TYPE:" << msg.p1 << "tuner type: " << msg.p2;
-        AppData::GetInstance()->setMcuType(signedLow16(msg.p1));
-        AppData::GetInstance()->setTunerType(signedLow16(msg.p2));
+        if (AppData *appData = AppData::GetInstance()) {
+            appData->setMcuType(signedLow16(msg.p1));
+            appData->setTunerType(signedLow16(msg.p2));
+        }
         break;
     case MSG_M2A_UNHANDLED_335A:
     case MSG_M2A_UNHANDLED_7101:
@@ -195,7 +197,8 @@ void MainAppProtocolComm::resolveLongMsg(unsigned char *frame)
         snprintf(buffer, sizeof buffer, "%014u", bigEndian32At(frame, 17));
         uuid += QString::fromLatin1(buffer);
         qDebug() << "==========>uuid:" << uuid << "len=" << uuid.length();
-        AppData::GetInstance()->setUUID(uuid);
+        if (AppData *appData = AppData::GetInstance())
+            appData->setUUID(uuid);
         break;
     }
     default:
@@ -205,7 +208,13 @@ void MainAppProtocolComm::resolveLongMsg(unsigned char *frame)
 
 void MainAppProtocolComm::sendVersionInfo()
 {
+    // Without the platform service there are no versions to report; the MCU
+    // asks again.
     PlatformControl *platform = PlatformControl::getInstance();
+    if (!platform) {
+        qDebug("%s no platform service, no version report", __FUNCTION__);
+        return;
+    }
     const QString customer = platform->getCustomerVer();
     const QString sdk = platform->getSDKVer();
     const QString date = BaseControl::getInstance()->getDateVersion();

@@ -98,7 +98,9 @@ void MEventFilter::playSound()
              .toBool())
         return;
 
-    if (!AppData::GetInstance()->AudioInitOK())
+    // No application state means no audio system to speak of either.
+    AppData *appData = AppData::GetInstance();
+    if (!appData || !appData->AudioInitOK())
         return;
 
     const int defaultVolume = DataDefault::getDefault(SetupStrIdConst::setupAlterVolume).toInt();

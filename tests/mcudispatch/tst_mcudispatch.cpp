@@ -47,7 +47,8 @@ private slots:
     void longMessages();
     void recordsDecoded_data();
     void recordsDecoded();
-    void mcuVersionWithoutPlatformControl();
+    void missingPlatformServices_data();
+    void missingPlatformServices();
     void versionReport_data();
     void versionReport();
     void repliesEndToEnd();
@@ -227,11 +228,40 @@ void tst_McuDispatch::recordsDecoded()
     QCOMPARE(LogLines::lines(), lines);
 }
 
-void tst_McuDispatch::mcuVersionWithoutPlatformControl()
+void tst_McuDispatch::missingPlatformServices_data()
 {
-    HostPlatform::setPlatformControlAvailable(false);
-    dispatch(inboundRecord(2, 25, QByteArray("\x00V1.2\x00", 6)));
-    QCOMPARE(HostJournal::lines(), QStringList());
+    QTest::addColumn<bool>("platformControl");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QStringList>("calls");
+
+    QTest::newRow("MCU version, no platform control") << false << inboundRecord(2, 25, QByteArray("\x00V1.2\x00", 6)) << QStringList();
+    QTest::newRow("version query, no platform control") << false << normal(13080, 0, 0)
+        << QStringList{"sendVersionInfo no platform service, no version report"};
+    QTest::newRow("MCU type, no application state") << true << normal(13144, 1, 2)
+        << QStringList{"==========>MSG_M2A_MCU_TYPE: 1 tuner type:  2"};
+    QTest::newRow("UUID, no application state") << true << inboundRecord(2, 212, QByteArray("\0AB\0\0\0\0\x30\x39", 9))
+        << QStringList{"==========>uuid: \"AB00000000012345\" len= 16"};
+    QTest::newRow("MCU time, no application state") << true << inboundRecord(2, 12, QByteArray("\0\x65\x90\0\0", 5))
+        << QStringList{"SystemClock::setSystemTime(1703936000)"};
+}
+
+// A platform service that is not up yet drops what needed it, and nothing else
+// (the clock line ends in a local time: compared by its start).
+void tst_McuDispatch::missingPlatformServices()
+{
+    QFETCH(bool, platformControl);
+    QFETCH(QByteArray, frame);
+    QFETCH(QStringList, calls);
+    HostPlatform::setPlatformControlAvailable(platformControl);
+    HostPlatform::setAppDataAvailable(!platformControl);
+
+    StdoutCapture out;
+    dispatch(frame);
+    const QStringList lines = LogLines::lines();
+    QCOMPARE(lines.size(), calls.size());
+    for (int i = 0; i < calls.size(); ++i)
+        QVERIFY2(lines.at(i).startsWith(calls.at(i)), qPrintable(lines.at(i)));
+    QCOMPARE(m_service->pending(), 0);
 }
 
 void tst_McuDispatch::versionReport_data()
