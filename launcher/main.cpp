@@ -6,13 +6,8 @@
 #include <QDebug>
 #include <QTextCodec>
 
-#include <cstdio>
-
 int main(int argc, char **argv)
 {
-    // The MCU link's lines must show up promptly when stdout is a pipe.
-    setvbuf(stdout, nullptr, _IOLBF, 0);
-
     Application app(argc, argv);
     qDebug() << "QApplication===>Application\n\n ";
     qDebug() << "\n\n\n ";

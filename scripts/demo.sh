@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The demo: the launcher against the MCU service simulator, on the demo scenario.
 #
-# It runs launcher_e2e, the launcher built on this build tree's own socket names,
-# so that the demo never meets a real MCU service or another run; everything else
-# is the production program. The platform's journal shows what the launcher asked
+# It runs launcher_e2e, the launcher built on this build tree's own socket names
+# and beep sounds, so that the demo never meets a real MCU service; everything
+# else is the production program. The end-to-end test uses the same names: run
+# the demo and the tests of one build tree one after the other. The platform's journal shows what the launcher asked
 # of the platform, the simulator shows every frame both ways.
 #
 #   scripts/demo.sh [scenario]       BUILD_DIR chooses the build tree (default build/)
@@ -14,8 +15,7 @@ build=${BUILD_DIR:-$top/build}
 scenario=${1:-$top/tools/mcu-sim/scenarios/demo.scn}
 
 "$top/scripts/install-deps.sh"
-# Beeps play the small sounds the build writes, not the device's.
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHEADUNIT_SOUND_DIR="$build/sound/" >/dev/null
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target launcher_e2e mcu-sim headunit_sounds
 
 name=$(sed -n 's/^HEADUNIT_TEST_MCU_NAME:INTERNAL=//p' "$build/CMakeCache.txt")
