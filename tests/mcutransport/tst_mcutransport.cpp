@@ -54,6 +54,24 @@ struct Fd {
     int fd;
 };
 
+// A started transport and the service end it connected to, torn down in
+// reverse: the service's descriptor, the transport, the listener, the names.
+struct Connected {
+    explicit Connected(const char *tag)
+        : names(tag)
+        , service(names.serviceName)
+        , t(sink, names.endpoint())
+    {
+        t.start();
+        peer.fd = service.accept(5000);
+    }
+    unixpeer::Names names;
+    unixpeer::Listener service;
+    RecordingSink sink;
+    McuTransport t;
+    Fd peer{-1};
+};
+
 int send(McuTransport &t, const QByteArray &frame)
 {
     return t.sendData(frame.constData(), frame.size());
@@ -156,12 +174,8 @@ void tst_McuTransport::refusedUnlessRunning()
 // proves the address length (2 + 11 for a ten-letter name).
 void tst_McuTransport::connectsFromOwnPathToServiceName()
 {
-    unixpeer::Names names("address");
-    unixpeer::Listener service(names.serviceName);
-    RecordingSink sink;
-    McuTransport t(sink, names.endpoint());
-    t.start();
-    Fd peer(service.accept(5000));
+    Connected link("address");
+    auto &[names, service, sink, t, peer] = link;
     QVERIFY(peer.fd >= 0);
 
     struct sockaddr_un addr;
@@ -177,12 +191,8 @@ void tst_McuTransport::connectsFromOwnPathToServiceName()
 void tst_McuTransport::wholeFramesUnderContention()
 {
     enum { Threads = 8, PerThread = 250 };
-    unixpeer::Names names("contention");
-    unixpeer::Listener service(names.serviceName);
-    RecordingSink sink;
-    McuTransport t(sink, names.endpoint());
-    t.start();
-    Fd peer(service.accept(5000));
+    Connected link("contention");
+    auto &[names, service, sink, t, peer] = link;
     QVERIFY(peer.fd >= 0);
 
     QByteArray received;
@@ -228,12 +238,8 @@ void tst_McuTransport::wholeFramesUnderContention()
 // never leave part of a frame behind.
 void tst_McuTransport::stalledServiceBlocksNoCaller()
 {
-    unixpeer::Names names("stalled");
-    unixpeer::Listener service(names.serviceName);
-    RecordingSink sink;
-    McuTransport t(sink, names.endpoint());
-    t.start();
-    Fd peer(service.accept(5000));
+    Connected link("stalled");
+    auto &[names, service, sink, t, peer] = link;
     QVERIFY(peer.fd >= 0);
 
     const QByteArray frame = senderFrame(1, 1);
@@ -278,13 +284,9 @@ void tst_McuTransport::stalledServiceBlocksNoCaller()
 // its head is on the wire, so the connection must go, and a new one comes.
 void tst_McuTransport::unfinishableFrameEndsConnection()
 {
-    unixpeer::Names names("unfinishable");
-    unixpeer::Listener service(names.serviceName);
-    RecordingSink sink;
-    McuTransport t(sink, names.endpoint());
     StdoutCapture out;
-    t.start();
-    Fd peer(service.accept(5000));
+    Connected link("unfinishable");
+    auto &[names, service, sink, t, peer] = link;
     QVERIFY(peer.fd >= 0);
 
     const QByteArray huge(4 << 20, 'u');
@@ -337,13 +339,9 @@ void tst_McuTransport::sendToGoneServiceRaisesNoSignal()
 
 void tst_McuTransport::reconnectsAndGreetsAgain()
 {
-    unixpeer::Names names("reconnect");
-    unixpeer::Listener service(names.serviceName);
-    RecordingSink sink;
-    McuTransport t(sink, names.endpoint());
     StdoutCapture out;
-    t.start();
-    Fd first(service.accept(5000));
+    Connected link("reconnect");
+    auto &[names, service, sink, t, first] = link;
     QVERIFY(first.fd >= 0);
 
     const QByteArray greeting = normal(12, 1, 0);
