@@ -175,7 +175,9 @@ void tst_McuTransport::refusedUnlessRunning()
 void tst_McuTransport::connectsFromOwnPathToServiceName()
 {
     Connected link("address");
-    auto &[names, service, sink, t, peer] = link;
+    unixpeer::Names &names = link.names;
+    McuTransport &t = link.t;
+    Fd &peer = link.peer;
     QVERIFY(peer.fd >= 0);
 
     struct sockaddr_un addr;
@@ -192,7 +194,8 @@ void tst_McuTransport::wholeFramesUnderContention()
 {
     enum { Threads = 8, PerThread = 250 };
     Connected link("contention");
-    auto &[names, service, sink, t, peer] = link;
+    McuTransport &t = link.t;
+    Fd &peer = link.peer;
     QVERIFY(peer.fd >= 0);
 
     QByteArray received;
@@ -239,7 +242,8 @@ void tst_McuTransport::wholeFramesUnderContention()
 void tst_McuTransport::stalledServiceBlocksNoCaller()
 {
     Connected link("stalled");
-    auto &[names, service, sink, t, peer] = link;
+    McuTransport &t = link.t;
+    Fd &peer = link.peer;
     QVERIFY(peer.fd >= 0);
 
     const QByteArray frame = senderFrame(1, 1);
@@ -286,7 +290,9 @@ void tst_McuTransport::unfinishableFrameEndsConnection()
 {
     StdoutCapture out;
     Connected link("unfinishable");
-    auto &[names, service, sink, t, peer] = link;
+    unixpeer::Listener &service = link.service;
+    McuTransport &t = link.t;
+    Fd &peer = link.peer;
     QVERIFY(peer.fd >= 0);
 
     const QByteArray huge(4 << 20, 'u');
@@ -341,7 +347,10 @@ void tst_McuTransport::reconnectsAndGreetsAgain()
 {
     StdoutCapture out;
     Connected link("reconnect");
-    auto &[names, service, sink, t, first] = link;
+    unixpeer::Listener &service = link.service;
+    RecordingSink &sink = link.sink;
+    McuTransport &t = link.t;
+    Fd &first = link.peer;
     QVERIFY(first.fd >= 0);
 
     const QByteArray greeting = normal(12, 1, 0);
