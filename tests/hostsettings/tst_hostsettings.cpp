@@ -103,10 +103,11 @@ void tst_HostSettings::typedValueWrittenInProcess()
 
 void tst_HostSettings::brokenStoreReadsAsNothingSaved_data()
 {
+    static const char Garbage[] = "\x00\xff\x13[setup\n\x01=\x02\nalterVolume=30";
     QTest::addColumn<QByteArray>("contents");
     QTest::addColumn<bool>("isDirectory");
 
-    QTest::newRow("binary garbage") << QByteArray("\x00\xff\x13[setup\n\x01=\x02\nalterVolume=30", 31) << false;
+    QTest::newRow("binary garbage") << QByteArray::fromRawData(Garbage, sizeof Garbage - 1) << false;
     QTest::newRow("unterminated section") << QByteArray("[setup\nalterVolume=30\n") << false;
     QTest::newRow("missing file") << QByteArray() << false;
     QTest::newRow("directory, not a file") << QByteArray() << true;
