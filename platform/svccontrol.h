@@ -13,7 +13,8 @@ class SvcControl : public QObject
     Q_OBJECT
 
 public:
-    enum ExeStage {
+    // A fixed type: the executor may report stages the launcher does not know.
+    enum ExeStage : int {
         ExeStageFirst = 0,
         ExeStageSecond = 1,
     };
