@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Plays a scenario file with the MCU simulator against the real launcher process
+# (launcher_e2e, on this build tree's own socket names); passes when every
+# expectation of the scenario is met.
+#   run_scenario.sh <mcu-sim> <launcher_e2e> <service name> <scenario>
+set -u
+sim=$1 launcher=$2 name=$3 scenario=$4
+
+work=$(mktemp -d)
+launcher_pid=
+cleanup() {
+    [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+"$sim" --name "$name" --scenario "$scenario" &
+sim_pid=$!
+QT_QPA_PLATFORM=offscreen HEADUNIT_SETTINGS="$work/settings.ini" "$launcher" > "$work/launcher.log" 2>&1 &
+launcher_pid=$!
+
+wait "$sim_pid"
+status=$?
+if [ "$status" -ne 0 ]; then
+    echo "--- launcher log"
+    cat "$work/launcher.log"
+fi
+exit "$status"
