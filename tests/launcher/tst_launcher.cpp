@@ -136,6 +136,17 @@ void tst_Launcher::startsEndToEnd()
     QCOMPARE(version.left(8), McuTestFrames::word(2) + McuTestFrames::word(205));
     QVERIFY(waitForOutput(QStringLiteral("Main app normal msg:13078, p1:5, p2:1.")));
     QVERIFY(waitForOutput(QStringLiteral("BaseControl::sendMcuKeyPressedSignal(5, 1)")));
+
+    // Asked to stop, the event loop returns and main tears down in its order:
+    // the start sequence's object goes only then, and exec()'s result is the
+    // exit status.
+    QVERIFY(!m_output.contains(QStringLiteral("~MainStart")));
+    m_launcher.terminate();
+    QVERIFY(m_launcher.waitForFinished(5000));
+    m_output += QString::fromLocal8Bit(m_launcher.readAll());
+    QCOMPARE(m_launcher.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(m_launcher.exitCode(), 0);
+    QVERIFY(m_output.indexOf(QStringLiteral("~MainStart ")) > m_output.indexOf(QStringLiteral("BaseControl::sendMcuKeyPressedSignal(5, 1)")));
 }
 
 void tst_Launcher::restartedMcuServiceHearsReadyAgain()
