@@ -2,19 +2,14 @@
 
 #include "mcuframesink.h"
 
+#include <mcuwords.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-uint32_t wordAt(const unsigned char *p, size_t index)
-{
-    uint32_t w;
-    std::memcpy(&w, p + 4 * index, sizeof w);
-    return w;
-}
 
 struct FrameHead {
     enum Verdict { NeedMore, Complete, Discard } verdict;
@@ -30,7 +25,7 @@ FrameHead inspect(const unsigned char *p, size_t avail)
 {
     if (avail < 8)
         return {FrameHead::NeedMore, 0, false, false};
-    if (wordAt(p, 0) == MCU_FRAME_NORMAL) {
+    if (mcuWordAt(p) == MCU_FRAME_NORMAL) {
         if (avail < MCU_NORMAL_MSG_SIZE)
             return {FrameHead::NeedMore, 0, false, false};
         return {FrameHead::Complete, MCU_NORMAL_MSG_SIZE, false, false};
@@ -38,7 +33,7 @@ FrameHead inspect(const unsigned char *p, size_t avail)
     // Until the whole header is here, the len word is not.
     if (avail < MCU_LONG_HEADER_SIZE)
         return {FrameHead::NeedMore, 0, false, false};
-    const uint64_t len = wordAt(p, 2);
+    const uint64_t len = mcuWordAt(p + 8);
     if (len == 0 || (len & 0x80000000u))
         return {FrameHead::Discard, 0, false, false};
     if (uint64_t(avail) < len)

@@ -3,7 +3,8 @@
 // getTime() uses nothing but its arguments.
 
 #include "mainappprotocolcomm.h"
-#include "mcumessages.h"
+
+#include <mcumessages.h>
 
 #include <appdata.h>
 #include <datadefault.h>
@@ -11,6 +12,7 @@
 #include <setupstridconst.h>
 #include <systemclock.h>
 
+#include <QtEndian>
 #include <QDate>
 #include <QDateTime>
 #include <QDebug>
@@ -45,8 +47,7 @@ void MainAppProtocolComm::handleMcuTime(const unsigned char *frame)
     fallback.setDate(QDate(2024, 1, 1));
     const uint32_t fallbackSeconds = uint32_t(fallback.toSecsSinceEpoch());
 
-    const uint32_t mcuSeconds = (uint32_t(frame[13]) << 24) | (uint32_t(frame[14]) << 16)
-        | (uint32_t(frame[15]) << 8) | uint32_t(frame[16]);
+    const uint32_t mcuSeconds = qFromBigEndian<quint32>(frame + 13);
 
     if (int32_t(mcuSeconds) > MCU_TIME_TRUSTED_ABOVE) {
         SystemClock::setSystemTime(time_t(mcuSeconds));

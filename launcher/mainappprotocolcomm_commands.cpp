@@ -4,10 +4,13 @@
 // another's frame; the transport's send lock only serialises the bytes.
 
 #include "mainappprotocolcomm.h"
-#include "mcumessages.h"
+
+#include <mcumessages.h>
 
 #include <appdata.h>
 #include <basecontrol.h>
+
+#include <QtEndian>
 
 #include <cstdio>
 #include <cstring>
@@ -142,13 +145,8 @@ int MainAppProtocolComm::SendTimeClockToMcu(unsigned char msg, unsigned int time
 {
     // The frame always carries MSG_A2M_TIME_CLOCK, whatever id the caller names.
     (void)msg;
-    const unsigned char payload[] = {
-        A2M_TIME_CLOCK_LEAD,
-        static_cast<unsigned char>(time >> 24),
-        static_cast<unsigned char>(time >> 16),
-        static_cast<unsigned char>(time >> 8),
-        static_cast<unsigned char>(time),
-    };
+    unsigned char payload[5] = {A2M_TIME_CLOCK_LEAD};
+    qToBigEndian<quint32>(time, payload + 1);
     return sendLongData(MCU_FRAME_LONG, MSG_A2M_TIME_CLOCK, payload, sizeof payload);
 }
 

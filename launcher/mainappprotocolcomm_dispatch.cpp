@@ -2,13 +2,15 @@
 // thread, one frame at a time; a slow handler holds back every later frame.
 
 #include "mainappprotocolcomm.h"
-#include "mcumessages.h"
+
+#include <mcumessages.h>
 
 #include <activitymanager.h>
 #include <appdata.h>
 #include <basecontrol.h>
 #include <platformcontrol.h>
 
+#include <QtEndian>
 #include <QByteArray>
 #include <QDebug>
 #include <QString>
@@ -27,19 +29,6 @@ enum {
     DATE_VERSION_SENT = 13,
     MCU_VERSION_TEXT_OFFSET = 13,
 };
-
-uint32_t wordAt(const unsigned char *frame, int offset)
-{
-    uint32_t word;
-    std::memcpy(&word, frame + offset, sizeof word);
-    return word;
-}
-
-uint32_t bigEndian32At(const unsigned char *frame, int offset)
-{
-    return (uint32_t(frame[offset]) << 24) | (uint32_t(frame[offset + 1]) << 16)
-        | (uint32_t(frame[offset + 2]) << 8) | uint32_t(frame[offset + 3]);
-}
 
 int32_t bigEndian16At(const unsigned char *frame, int offset)
 {
@@ -74,7 +63,7 @@ int copyVersion(const QString &text, char *buffer, int size)
 
 void MainAppProtocolComm::resolvePacket(unsigned char *frame)
 {
-    switch (wordAt(frame, 0)) {
+    switch (qFromUnaligned<quint32>(frame)) {
     case MCU_FRAME_NORMAL: {
         MCU_NORMAL_MSG_T msg;
         std::memcpy(&msg, frame, sizeof msg);
@@ -138,7 +127,7 @@ void MainAppProtocolComm::resolveNormalMsg(const MCU_NORMAL_MSG_T &msg)
 
 void MainAppProtocolComm::resolveLongMsg(unsigned char *frame)
 {
-    const int32_t msg = int32_t(wordAt(frame, 4));
+    const int32_t msg = int32_t(qFromUnaligned<quint32>(frame + 4));
     if (msg == MSG_M2A_CONTROL_DATA
         || (msg >= MSG_M2A_CONTROL_DATA_FIRST && msg <= MSG_M2A_CONTROL_DATA_LAST)) {
         BaseControl::getInstance()->RecevieMsgFromMcu(wholeRecord(frame));
@@ -194,7 +183,7 @@ void MainAppProtocolComm::resolveLongMsg(unsigned char *frame)
         buffer[1] = char(frame[14]);
         QString uuid = QString::fromUtf8(buffer);
         std::memset(buffer, 0, sizeof buffer);
-        snprintf(buffer, sizeof buffer, "%014u", bigEndian32At(frame, 17));
+        snprintf(buffer, sizeof buffer, "%014u", qFromBigEndian<quint32>(frame + 17));
         uuid += QString::fromLatin1(buffer);
         qDebug() << "==========>uuid:" << uuid << "len=" << uuid.length();
         if (AppData *appData = AppData::GetInstance())

@@ -1,12 +1,28 @@
 #ifndef MCUENDPOINT_H
 #define MCUENDPOINT_H
 
+#include <sys/types.h>
+
 // Where the MCU link lives: the path the launcher binds before connecting, and
 // the MCU service's abstract socket name written with a leading '@' (replaced by
 // the NUL byte on the wire; the address carries no terminating NUL).
 struct McuEndpoint {
     const char *ownPath;
     const char *serviceName;
+    // The user ids that may speak for the MCU, ended by -1; null or empty
+    // lets any local process that owns the service name do so.
+    const long *allowedUids = nullptr;
+
+    bool allowsUid(uid_t uid) const
+    {
+        if (!allowedUids || allowedUids[0] < 0)
+            return true;
+        for (const long *p = allowedUids; *p >= 0; ++p) {
+            if (uid_t(*p) == uid)
+                return true;
+        }
+        return false;
+    }
 
     // The endpoint the process-wide link uses. Production builds get
     // "/tmp/_zcxjm" and "@silverwren"; test builds of the launcher get names of

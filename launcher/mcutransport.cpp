@@ -17,6 +17,7 @@ enum {
     SendDeadlineMs = 50,
     BackoffFirstMs = 50,
     BackoffMaxMs = 1000,
+    OutageReportMs = 30000,
 };
 
 // What a read() or send() result means for the link; every reaction of the
@@ -55,6 +56,13 @@ struct timespec monotonicAfter(int ms)
         t.tv_nsec -= 1000000000L;
     }
     return t;
+}
+
+long msSince(const struct timespec &start)
+{
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return long(now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000L;
 }
 
 // Time left until deadline; false once it has passed.
@@ -133,16 +141,22 @@ void McuTransport::SendLock::unlock()
     pthread_cond_signal(&m_released);
 }
 
-McuTransport::McuTransport(McuFrameSink &sink, const McuEndpoint &endpoint)
+McuTransport::McuTransport(McuFrameSink &sink, const McuEndpoint &endpoint, McuLinkObserver *observer)
     : m_sink(sink)
+    , m_endpoint(endpoint)
+    , m_observer(observer)
     , m_running(false)
     , m_thread()
     , m_threadStarted(false)
     , m_wakeFd(-1)
     , m_fd(-1)
+    , m_lastRefused{-1, uid_t(-1), gid_t(-1)}
     , m_sendFd(-1)
+    , m_greetedSerial(0)
     , m_greetingLen(0)
+    , m_greetingSerial(0)
 {
+    pthread_mutex_init(&m_greetingMutex, nullptr);
     std::memset(&m_ownAddr, 0, sizeof m_ownAddr);
     m_ownAddr.sun_family = AF_UNIX;
     const size_t pathLen = std::min(std::strlen(endpoint.ownPath), sizeof m_ownAddr.sun_path - 1);
@@ -163,6 +177,7 @@ McuTransport::McuTransport(McuFrameSink &sink, const McuEndpoint &endpoint)
 McuTransport::~McuTransport()
 {
     stop();
+    pthread_mutex_destroy(&m_greetingMutex);
 }
 
 void McuTransport::start()
@@ -179,8 +194,9 @@ void McuTransport::start()
     m_reassembler.reset();
     bool connected = false;
     m_fd = connectSocket(&connected);
-    if (connected)
-        goUp(m_fd);
+    McuPeerCredentials peer = {-1, uid_t(-1), gid_t(-1)};
+    if (connected && admitPeer(m_fd, &peer) && goUp(m_fd) && m_observer)
+        m_observer->linkUp(peer, 0, 0);
 
     if (pthread_create(&m_thread, nullptr, readerEntry, this) != 0) {
         m_running.store(false);
@@ -217,7 +233,41 @@ int McuTransport::stop()
 
 int McuTransport::sendData(const void *data, int len)
 {
+    return lockedSend(data, len, monotonicAfter(SendDeadlineMs));
+}
+
+int McuTransport::sendGreeting(const void *frame, int len)
+{
+    if (len <= 0 || len > GreetingMax)
+        return -1;
     const struct timespec deadline = monotonicAfter(SendDeadlineMs);
+    unsigned char copy[GreetingMax];
+    std::memcpy(copy, frame, size_t(len));
+    pthread_mutex_lock(&m_greetingMutex);
+    std::memcpy(m_greeting, copy, size_t(len));
+    m_greetingLen = len;
+    const unsigned serial = ++m_greetingSerial;
+    pthread_mutex_unlock(&m_greetingMutex);
+
+    if (!m_sendLock.lockUntil(deadline)) {
+        std::puts("===============>repeat call SendData");
+        std::fflush(stdout);
+        return -1;
+    }
+    int result = -1;
+    if (m_sendFd >= 0) {
+        // A connection made since the greeting was stored has had it already.
+        result = m_greetedSerial == serial ? 0 : sendWholeLocked(m_sendFd, copy, size_t(len), deadline);
+        if (result == 0)
+            m_greetedSerial = serial;
+    }
+    m_sendLock.unlock();
+    return result;
+}
+
+// Any thread. The whole frame goes within the deadline, or -1.
+int McuTransport::lockedSend(const void *data, int len, const struct timespec &deadline)
+{
     if (!m_sendLock.lockUntil(deadline)) {
         std::puts("===============>repeat call SendData");
         std::fflush(stdout);
@@ -226,22 +276,6 @@ int McuTransport::sendData(const void *data, int len)
     int result = -1;
     if (m_sendFd >= 0)
         result = len > 0 ? sendWholeLocked(m_sendFd, static_cast<const unsigned char *>(data), size_t(len), deadline) : 0;
-    m_sendLock.unlock();
-    return result;
-}
-
-int McuTransport::sendGreeting(const void *frame, int len)
-{
-    if (len <= 0 || len > GreetingMax)
-        return -1;
-    const struct timespec deadline = monotonicAfter(SendDeadlineMs);
-    // Waited for without a deadline: the greeting must be stored even when
-    // the frame itself cannot go now, and no holder keeps the lock past its
-    // own deadline.
-    m_sendLock.lock();
-    std::memcpy(m_greeting, frame, size_t(len));
-    m_greetingLen = len;
-    const int result = m_sendFd >= 0 ? sendWholeLocked(m_sendFd, m_greeting, size_t(len), deadline) : -1;
     m_sendLock.unlock();
     return result;
 }
@@ -256,7 +290,6 @@ void *McuTransport::readerEntry(void *self)
 void McuTransport::readerLoop()
 {
     unsigned char buf[MCU_FRAME_MAX];
-    int backoffMs = BackoffFirstMs;
     while (m_running.load()) {
         // Read first and wait only when nothing is there: a busy stream costs
         // one system call per read.
@@ -276,26 +309,53 @@ void McuTransport::readerLoop()
             std::printf("Main App invaild datalen:%d\n", int(n));
             break;
         case IoResult::Failed:
+            // Also the first pass when the service was not there at start:
+            // a socket whose connect failed reads EINVAL.
             std::printf("-main app socket read failed with error: %d\n", err);
             break;
         }
         std::fflush(stdout);
 
-        // The connection is gone (or never came): refuse sends at once, let
-        // the service breathe, then start a new stream on a new socket.
+        // The connection is gone (or never came): refuse sends at once.
         goDown();
-        if (!pause(backoffMs))
+        if (m_observer)
+            m_observer->linkDown(n == 0 ? 0 : err);
+        if (!reconnect())
             return;
+    }
+}
+
+// Reader thread. Makes new connections at a growing interval until one is up
+// (true) or stop() asks the reader to leave (false). A failed attempt is never
+// read from, so the outage's first line above stays its only line on standard
+// output; the observer hears of it every 30 s.
+bool McuTransport::reconnect()
+{
+    struct timespec since;
+    clock_gettime(CLOCK_MONOTONIC, &since);
+    long reportedAtMs = 0;
+    unsigned attempts = 0;
+    int backoffMs = BackoffFirstMs;
+    for (;;) {
+        if (!pause(backoffMs))
+            return false;
         if (m_fd >= 0)
             ::close(m_fd);
         bool connected = false;
         m_fd = connectSocket(&connected);
         m_reassembler.reset();
-        if (connected) {
-            goUp(m_fd);
-            backoffMs = BackoffFirstMs;
-        } else {
-            backoffMs = std::min(2 * backoffMs, int(BackoffMaxMs));
+        ++attempts;
+        McuPeerCredentials peer = {-1, uid_t(-1), gid_t(-1)};
+        if (connected && admitPeer(m_fd, &peer) && goUp(m_fd)) {
+            if (m_observer)
+                m_observer->linkUp(peer, attempts, msSince(since));
+            return true;
+        }
+        backoffMs = std::min(2 * backoffMs, int(BackoffMaxMs));
+        const long downMs = msSince(since);
+        if (m_observer && downMs - reportedAtMs >= OutageReportMs) {
+            reportedAtMs = downMs;
+            m_observer->linkStillDown(attempts, downMs);
         }
     }
 }
@@ -346,22 +406,63 @@ int McuTransport::connectSocket(bool *connected)
     return fd;
 }
 
+// Asks the kernel who listens at the service name and lets only an allowed
+// user speak for the MCU. A refused peer's connection is shut before anything
+// is sent on it; the reader sees it end and the back-off paces the retries.
+bool McuTransport::admitPeer(int fd, McuPeerCredentials *peer)
+{
+    struct ucred cred;
+    socklen_t len = sizeof cred;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0) {
+        peer->pid = cred.pid;
+        peer->uid = cred.uid;
+        peer->gid = cred.gid;
+    } else if (!m_endpoint.allowsUid(uid_t(-1))) {
+        ::shutdown(fd, SHUT_RDWR);
+        return false;
+    }
+    if (m_endpoint.allowsUid(peer->uid))
+        return true;
+    ::shutdown(fd, SHUT_RDWR);
+    // A refused peer that stays is named once, not at every retry.
+    const bool known = peer->pid == m_lastRefused.pid && peer->uid == m_lastRefused.uid;
+    m_lastRefused = *peer;
+    if (m_observer && !known)
+        m_observer->peerRefused(*peer);
+    return false;
+}
+
 // Opens the connection to senders, greeting first: no sender can get between
 // the greeting and the connection because both happen under the send lock.
-void McuTransport::goUp(int fd)
+// False when the greeting could not go: a connection that missed it is no use
+// to the service, so it is shut and the reader makes another.
+bool McuTransport::goUp(int fd)
 {
     m_sendLock.lock();
+    // Read under the send lock: a greeting stored after this is sent by
+    // sendGreeting() itself, one stored before by us, never both.
+    unsigned char greeting[GreetingMax];
+    pthread_mutex_lock(&m_greetingMutex);
+    const int greetingLen = m_greetingLen;
+    const unsigned serial = m_greetingSerial;
+    std::memcpy(greeting, m_greeting, sizeof greeting);
+    pthread_mutex_unlock(&m_greetingMutex);
+
     m_sendFd = fd;
-    if (m_greetingLen > 0) {
+    m_greetedSerial = 0;
+    bool up = true;
+    if (greetingLen > 0) {
         const struct timespec deadline = monotonicAfter(SendDeadlineMs);
-        if (sendWholeLocked(fd, m_greeting, size_t(m_greetingLen), deadline) != 0) {
-            // A connection that missed its greeting is no use to the service:
-            // the reader sees it end and makes another.
+        if (sendWholeLocked(fd, greeting, size_t(greetingLen), deadline) == 0) {
+            m_greetedSerial = serial;
+        } else {
             ::shutdown(fd, SHUT_RDWR);
             m_sendFd = -1;
+            up = false;
         }
     }
     m_sendLock.unlock();
+    return up;
 }
 
 // After this no sender can reach the descriptor, which may then be closed.
@@ -376,9 +477,12 @@ void McuTransport::goDown()
 int McuTransport::sendWholeLocked(int fd, const unsigned char *p, size_t len, const struct timespec &deadline)
 {
     size_t sent = 0;
+    IoResult r = IoResult::Transferred;
+    int err = 0;
     while (sent < len) {
         const ssize_t n = ::send(fd, p + sent, len - sent, MSG_DONTWAIT | MSG_NOSIGNAL);
-        const IoResult r = classify(n, errno);
+        err = errno;
+        r = classify(n, err);
         if (r == IoResult::Transferred) {
             sent += size_t(n);
             continue;
@@ -391,6 +495,8 @@ int McuTransport::sendWholeLocked(int fd, const unsigned char *p, size_t len, co
     }
     if (sent == len)
         return 0;
+    if (m_observer)
+        m_observer->sendFailed(r == IoResult::WouldBlock ? ETIMEDOUT : err, int(len));
     if (sent > 0) {
         // The service holds the head of a frame: everything after it would be
         // misread, so this connection ends and the reader makes a new one.

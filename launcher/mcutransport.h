@@ -3,6 +3,7 @@
 
 #include "framereassembler.h"
 #include "mcuendpoint.h"
+#include "mculinkobserver.h"
 
 #include <atomic>
 #include <pthread.h>
@@ -18,10 +19,14 @@ class McuFrameSink;
 // Threads: start() and stop() belong to one controlling thread; sendData() and
 // sendGreeting() may be called from any thread, the reader's sink included; the
 // sink runs on the reader thread. Must not be stopped from the sink.
+//
+// Output: the first failure of an outage prints the MCU link's own line on
+// standard output; the reconnect attempts after it go to the observer only,
+// so a service that stays away for hours costs no log flood.
 class McuTransport
 {
 public:
-    McuTransport(McuFrameSink &sink, const McuEndpoint &endpoint);
+    McuTransport(McuFrameSink &sink, const McuEndpoint &endpoint, McuLinkObserver *observer = nullptr);
     ~McuTransport();
 
     McuTransport(const McuTransport &) = delete;
@@ -39,10 +44,11 @@ public:
     // stays on the wire, or the connection is dropped).
     int sendData(const void *data, int len);
 
-    // Sends a frame of at most 16 bytes now, as sendData() does, and makes it
-    // the first frame of every connection made from now on, before any
-    // sender's. One step under the send lock, so that a connection coming up
-    // meanwhile gets it exactly once. Longer frames are refused with -1.
+    // Makes a frame of at most 16 bytes the first frame of every connection
+    // made from now on, before any sender's, and sends it now as sendData()
+    // does (same deadline, same -1). Each connection gets it exactly once,
+    // whichever of this call and a connection coming up meanwhile is first.
+    // Longer frames are refused with -1.
     int sendGreeting(const void *frame, int len);
 
 private:
@@ -68,14 +74,19 @@ private:
 
     static void *readerEntry(void *self);
     void readerLoop();
+    bool reconnect();
     bool waitReadable();
     bool pause(int ms);
     int connectSocket(bool *connected);
-    void goUp(int fd);
+    bool admitPeer(int fd, McuPeerCredentials *peer);
+    bool goUp(int fd);
     void goDown();
+    int lockedSend(const void *data, int len, const struct timespec &deadline);
     int sendWholeLocked(int fd, const unsigned char *p, size_t len, const struct timespec &deadline);
 
     McuFrameSink &m_sink;              // fixed at construction
+    McuEndpoint m_endpoint;            // fixed at construction
+    McuLinkObserver *m_observer;       // fixed at construction; may be null
     struct sockaddr_un m_ownAddr;      // fixed at construction
     struct sockaddr_un m_serviceAddr;  // fixed at construction
     socklen_t m_serviceAddrLen;        // fixed at construction
@@ -88,11 +99,18 @@ private:
     int m_fd;                          // the reader's socket, connected or not; the controlling thread's
                                        // only while no reader runs
     FrameReassembler m_reassembler;    // reader thread
+    McuPeerCredentials m_lastRefused;  // reader thread (the controlling thread's before it runs)
 
-    SendLock m_sendLock;               // guards the three below and the bytes of one frame on the wire
+    SendLock m_sendLock;               // guards the two below and the bytes of one frame on the wire
     int m_sendFd;                      // m_fd while connected, else -1 (swapped only under m_sendLock)
-    unsigned char m_greeting[GreetingMax];
-    int m_greetingLen;
+    unsigned m_greetedSerial;          // the greeting the current connection got, 0 for none
+
+    // The greeting has its own short lock, never held across I/O, so that it
+    // is stored even when the send lock stays busy past a deadline.
+    pthread_mutex_t m_greetingMutex;
+    unsigned char m_greeting[GreetingMax]; // under m_greetingMutex
+    int m_greetingLen;                 // under m_greetingMutex
+    unsigned m_greetingSerial;         // under m_greetingMutex; counts the greetings stored
 };
 
 #endif // MCUTRANSPORT_H

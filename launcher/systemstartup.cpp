@@ -11,10 +11,9 @@ namespace {
 const int RemovalDelayMs = 5000;
 
 // The info module hears that every service is up straight from the executor.
-void connectInfoModule(SvcControl *svc)
+// The caller holds both handles until it returns.
+void connectInfoModule(SvcControl *svc, const QSharedPointer<tqappframework::Module> &info)
 {
-    QSharedPointer<tqappframework::ModuleManager> manager = tqappframework::ModuleManager::self();
-    QSharedPointer<tqappframework::Module> info = manager->findModule(QStringLiteral("info"));
     if (!info.isNull())
         QObject::connect(svc, SIGNAL(finished()), info->object(), SLOT(allServiceReady()));
 }
@@ -48,9 +47,11 @@ SystemStartup::~SystemStartup()
 void SystemStartup::bgStart()
 {
     Q_D(SystemStartup);
+    QSharedPointer<tqappframework::ModuleManager> manager = tqappframework::ModuleManager::self();
+    QSharedPointer<tqappframework::Module> info = manager->findModule(QStringLiteral("info"));
     // The info module's connection comes first, so allServiceReady() runs
     // before _exeSvcFinished() on the same finished().
-    connectInfoModule(d->m_svc);
+    connectInfoModule(d->m_svc, info);
     connect(d->m_svc, SIGNAL(stageReady(SvcControl::ExeStage)), this, SLOT(_stageReady(SvcControl::ExeStage)));
     connect(d->m_svc, SIGNAL(finished()), this, SLOT(_exeSvcFinished()));
     // Connected before preCheck(): the monitor may report the first frame from
@@ -59,6 +60,9 @@ void SystemStartup::bgStart()
     d->m_monitor->preCheck();
 
     d->m_timer = new QTimer(this);
+    // A coarse timer may fire up to 5 % early; the removal must never come
+    // before its 5000 ms.
+    d->m_timer->setTimerType(Qt::PreciseTimer);
     connect(d->m_timer, SIGNAL(timeout()), this, SLOT(deleteLater()));
 }
 
@@ -66,7 +70,8 @@ void SystemStartup::directStart()
 {
     Q_D(SystemStartup);
     QSharedPointer<tqappframework::ModuleManager> manager = tqappframework::ModuleManager::self();
-    connectInfoModule(d->m_svc);
+    QSharedPointer<tqappframework::Module> info = manager->findModule(QStringLiteral("info"));
+    connectInfoModule(d->m_svc, info);
     d->m_svc->exeStage(SvcControl::ExeStageFirst, true);
     manager->stageDone(false);
     d->m_svc->exeStage(SvcControl::ExeStageSecond, true);

@@ -3,7 +3,7 @@
 
 #include <QSharedPointer>
 
-#include "mcuframes.h"
+#include <mcuframes.h>
 
 namespace tqappframework {
 

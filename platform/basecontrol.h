@@ -3,7 +3,7 @@
 
 #include <QString>
 
-#include "mcuframes.h"
+#include <mcuframes.h>
 
 // The UI-side controller. Called from the main thread and from the MCU reader
 // thread.

@@ -35,40 +35,6 @@ QString chosenPath()
     return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + QStringLiteral("/headunit/settings.ini");
 }
 
-// INI files hold text only. A saved text that cannot be the default's type
-// counts as nothing saved, so a hand-edited "volume=loud" gives the factory
-// volume rather than 0.
-bool fitsType(const QString &text, const QVariant &defaultValue)
-{
-    switch (defaultValue.userType()) {
-    case QMetaType::Bool: {
-        const QString t = text.trimmed().toLower();
-        return t == QLatin1String("true") || t == QLatin1String("false") || t == QLatin1String("1") || t == QLatin1String("0");
-    }
-    case QMetaType::Int: {
-        bool ok = false;
-        text.trimmed().toInt(&ok);
-        return ok;
-    }
-    default:
-        return true;
-    }
-}
-
-QVariant converted(const QString &text, const QVariant &defaultValue)
-{
-    switch (defaultValue.userType()) {
-    case QMetaType::Bool: {
-        const QString t = text.trimmed().toLower();
-        return QVariant(t == QLatin1String("true") || t == QLatin1String("1"));
-    }
-    case QMetaType::Int:
-        return QVariant(text.trimmed().toInt());
-    default:
-        return QVariant(text);
-    }
-}
-
 } // namespace
 
 void DataSaveControl::initQSettingPath()
@@ -99,17 +65,16 @@ QVariant DataSaveControl::readSettingData(const QString &key, const QVariant &de
         if (settings.status() != QSettings::NoError) {
             origin = QStringLiteral("default, unreadable store");
         } else if (settings.contains(fullKey)) {
-            // Read back from the file, a value is text; written by this very
-            // process it may still be typed in QSettings' cache.
+            // Returned as saved, as the device's store does: text from the
+            // file (a list where the line holds commas), a typed value when
+            // this very process wrote it. The caller's QVariant conversion
+            // decides what the text means.
             const QVariant saved = settings.value(fullKey);
-            if (defaultValue.isValid() && saved.userType() == defaultValue.userType()) {
+            if (saved.isValid()) {
                 result = saved;
                 origin = QStringLiteral("saved");
-            } else if (saved.userType() == QMetaType::QString && fitsType(saved.toString(), defaultValue)) {
-                result = converted(saved.toString(), defaultValue);
-                origin = QStringLiteral("saved");
             } else {
-                origin = QStringLiteral("default, saved value unusable");
+                origin = QStringLiteral("default, saved value unreadable");
             }
         }
     }

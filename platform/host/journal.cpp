@@ -83,6 +83,12 @@ QString arg(const QVariant &value)
         return arg(value.toBool());
     case QMetaType::QString:
         return arg(value.toString());
+    case QMetaType::QStringList: {
+        QStringList items;
+        for (const QString &item : value.toStringList())
+            items.append(arg(item));
+        return QLatin1Char('(') + items.join(QLatin1String(", ")) + QLatin1Char(')');
+    }
     default:
         return value.toString();
     }

@@ -21,6 +21,7 @@ private Q_SLOTS:
     void readsSavedOrDefault_data();
     void readsSavedOrDefault();
     void typedValueWrittenInProcess();
+    void largeStoreKeepsItsKeys();
     void brokenStoreReadsAsNothingSaved_data();
     void brokenStoreReadsAsNothingSaved();
 
@@ -57,15 +58,17 @@ void tst_HostSettings::readsSavedOrDefault_data()
     const QString volume = SetupStrIdConst::setupAlterVolume;
     const QString beep = SetupStrIdConst::setupSysBeep;
     const QString lang = SetupStrIdConst::setupSysLang;
-    QTest::newRow("saved int") << QByteArray("[setup]\nalterVolume=23\n") << volume << QVariant(15) << QVariant(23);
+    // Saved text comes back as text whatever the default's type: the caller
+    // converts it, and "yes" is true, "loud" is 0, "" is false.
+    const QString drive = SetupStrIdConst::setupRightDrive;
+    QTest::newRow("saved int") << QByteArray("[setup]\nalterVolume=23\n") << volume << QVariant(15) << QVariant(QStringLiteral("23"));
     QTest::newRow("nothing saved") << QByteArray("[setup]\nsysLang=4\n") << volume << QVariant(15) << QVariant(15);
-    QTest::newRow("int of wrong type") << QByteArray("[setup]\nalterVolume=loud\n") << volume << QVariant(15) << QVariant(15);
-    QTest::newRow("saved bool false") << QByteArray("[setup]\nsysBeep=false\n") << beep << QVariant(true) << QVariant(false);
-    QTest::newRow("saved bool 1") << QByteArray("[setup]\nsysBeep=1\n") << beep << QVariant(false) << QVariant(true);
-    QTest::newRow("bool of wrong type") << QByteArray("[setup]\nsysBeep=maybe\n") << beep << QVariant(true) << QVariant(true);
-    QTest::newRow("list is no text") << QByteArray("[setup]\nsysLang=1, 2\n") << lang << QVariant(QStringLiteral("1")) << QVariant(QStringLiteral("1"));
-    QTest::newRow("saved text") << QByteArray("[setup]\nsysLang=12\n") << lang << QVariant(QStringLiteral("1")) << QVariant(QStringLiteral("12"));
-    QTest::newRow("empty text") << QByteArray("[setup]\nsysLang=\n") << lang << QVariant(QStringLiteral("1")) << QVariant(QString());
+    QTest::newRow("word for an int") << QByteArray("[setup]\nalterVolume=loud\n") << volume << QVariant(15) << QVariant(QStringLiteral("loud"));
+    QTest::newRow("word for a bool") << QByteArray("[setup]\nrightDrive=yes\n") << drive << QVariant(false) << QVariant(QStringLiteral("yes"));
+    QTest::newRow("empty for a bool") << QByteArray("[setup]\nsysBeep=\n") << beep << QVariant(true) << QVariant(QString());
+    QTest::newRow("commas make a list") << QByteArray("[setup]\nsysLang=1,2\n") << lang << QVariant(QStringLiteral("1"))
+                                        << QVariant(QStringList{QStringLiteral("1"), QStringLiteral("2")});
+    QTest::newRow("unreadable value") << QByteArray("[setup]\nalterVolume=@Variant(\\0\\0\\0\\x7f\\0\\0)\n") << volume << QVariant(15) << QVariant(15);
 }
 
 void tst_HostSettings::readsSavedOrDefault()
@@ -99,6 +102,27 @@ void tst_HostSettings::typedValueWrittenInProcess()
     useFile(path);
     QCOMPARE(DataSaveControl::readSettingData(SetupStrIdConst::setupAlterVolume, QVariant(15), QString()), QVariant(27));
     QCOMPARE(DataSaveControl::readSettingData(SetupStrIdConst::setupSysBeep, QVariant(true), QString()), QVariant(false));
+}
+
+// A store grown to tens of MB by other settings is still read whole.
+void tst_HostSettings::largeStoreKeepsItsKeys()
+{
+    const QString path = m_dir.filePath(QStringLiteral("large.ini"));
+    QFile out(path);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write("[setup]\nsysLang=3\n[media]\n");
+    const QByteArray filler(60, 'x');
+    for (int i = 0; i < 300000; ++i)
+        out.write("entry" + QByteArray::number(i) + '=' + filler + '\n');
+    out.write("[setup]\nalterVolume=27\n");
+    out.close();
+    QVERIFY(out.size() > 20 * 1024 * 1024);
+    useFile(path);
+
+    QCOMPARE(DataSaveControl::readSettingData(SetupStrIdConst::setupSysLang, QVariant(QStringLiteral("1")), QString()),
+             QVariant(QStringLiteral("3")));
+    QCOMPARE(DataSaveControl::readSettingData(SetupStrIdConst::setupAlterVolume, QVariant(15), QString()),
+             QVariant(QStringLiteral("27")));
 }
 
 void tst_HostSettings::brokenStoreReadsAsNothingSaved_data()

@@ -2,31 +2,15 @@
 
 #include <mcuframes.h>
 #include <mcumessages.h>
+#include <mcuwords.h>
 
 #include <algorithm>
 #include <cstring>
 
 namespace {
 
-void putWord(unsigned char *p, uint32_t w)
-{
-    std::memcpy(p, &w, sizeof w);
-}
 
-uint32_t word(const unsigned char *p)
-{
-    uint32_t w;
-    std::memcpy(&w, p, sizeof w);
-    return w;
-}
 
-void putBigEndian32(FrameBuilder::Bytes &payload, size_t at, uint32_t v)
-{
-    payload[at] = (v >> 24) & 0xFF;
-    payload[at + 1] = (v >> 16) & 0xFF;
-    payload[at + 2] = (v >> 8) & 0xFF;
-    payload[at + 3] = v & 0xFF;
-}
 
 // Payload index of a frame offset.
 constexpr size_t at(size_t frameOffset) { return frameOffset - MCU_LONG_HEADER_SIZE; }
@@ -36,10 +20,10 @@ constexpr size_t at(size_t frameOffset) { return frameOffset - MCU_LONG_HEADER_S
 FrameBuilder::Bytes FrameBuilder::normal(uint32_t msg, uint32_t p1, uint32_t p2)
 {
     Bytes frame(MCU_NORMAL_MSG_SIZE);
-    putWord(&frame[0], MCU_FRAME_NORMAL);
-    putWord(&frame[4], msg);
-    putWord(&frame[8], p1);
-    putWord(&frame[12], p2);
+    mcuPutWord(&frame[0], MCU_FRAME_NORMAL);
+    mcuPutWord(&frame[4], msg);
+    mcuPutWord(&frame[8], p1);
+    mcuPutWord(&frame[12], p2);
     return frame;
 }
 
@@ -47,9 +31,9 @@ FrameBuilder::Bytes FrameBuilder::longFrame(uint32_t kind, uint32_t msg, const B
 {
     const size_t n = std::min<size_t>(payload.size(), MCU_LONG_DATA_MAX);
     Bytes frame(MCU_LONG_HEADER_SIZE + n);
-    putWord(&frame[0], kind);
-    putWord(&frame[4], msg);
-    putWord(&frame[8], uint32_t(frame.size()));
+    mcuPutWord(&frame[0], kind);
+    mcuPutWord(&frame[4], msg);
+    mcuPutWord(&frame[8], uint32_t(frame.size()));
     std::copy(payload.begin(), payload.begin() + n, frame.begin() + MCU_LONG_HEADER_SIZE);
     return frame;
 }
@@ -82,7 +66,7 @@ FrameBuilder::Bytes FrameBuilder::mcuType(uint32_t mcuType, uint32_t tunerType)
 FrameBuilder::Bytes FrameBuilder::mcuTime(uint32_t seconds)
 {
     Bytes payload(at(17));
-    putBigEndian32(payload, at(13), seconds);
+    mcuPutBigEndian(&payload[at(13)], seconds);
     return longFrame(MCU_FRAME_LONG, MSG_M2A_MCU_TIME, payload);
 }
 
@@ -106,7 +90,7 @@ FrameBuilder::Bytes FrameBuilder::uuid(const std::string &prefix, uint32_t numbe
 {
     Bytes payload(at(21));
     std::copy(prefix.begin(), prefix.begin() + std::min<size_t>(prefix.size(), 2), payload.begin() + at(13));
-    putBigEndian32(payload, at(17), number);
+    mcuPutBigEndian(&payload[at(17)], number);
     return longFrame(MCU_FRAME_LONG, MSG_M2A_UUID, payload);
 }
 
@@ -125,10 +109,10 @@ std::string FrameBuilder::summary(const Bytes &frame)
 {
     if (frame.size() < MCU_LONG_HEADER_SIZE)
         return "(" + std::to_string(frame.size()) + " bytes)";
-    const uint32_t kind = word(&frame[0]);
+    const uint32_t kind = mcuWordAt(&frame[0]);
     if (kind == MCU_FRAME_NORMAL && frame.size() == MCU_NORMAL_MSG_SIZE)
-        return "(msg " + std::to_string(word(&frame[4])) + ", p1 " + std::to_string(word(&frame[8])) + ", p2 "
-               + std::to_string(word(&frame[12])) + ")";
-    return "(kind " + std::to_string(kind) + ", msg " + std::to_string(word(&frame[4])) + ", len "
-           + std::to_string(word(&frame[8])) + ")";
+        return "(msg " + std::to_string(mcuWordAt(&frame[4])) + ", p1 " + std::to_string(mcuWordAt(&frame[8])) + ", p2 "
+               + std::to_string(mcuWordAt(&frame[12])) + ")";
+    return "(kind " + std::to_string(kind) + ", msg " + std::to_string(mcuWordAt(&frame[4])) + ", len "
+           + std::to_string(mcuWordAt(&frame[8])) + ")";
 }

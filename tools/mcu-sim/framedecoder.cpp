@@ -2,6 +2,7 @@
 
 #include <mcuframes.h>
 #include <mcumessages.h>
+#include <mcuwords.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -10,13 +11,6 @@
 #include <ctime>
 
 namespace {
-
-uint32_t word(const unsigned char *p)
-{
-    uint32_t w;
-    std::memcpy(&w, p, sizeof w);
-    return w;
-}
 
 std::string format(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char *fmt, ...)
@@ -90,7 +84,7 @@ const char *commandName(uint32_t p1)
 
 DecodedFrame decodeNormal(const unsigned char *frame)
 {
-    const uint32_t msg = word(frame + 4), p1 = word(frame + 8), p2 = word(frame + 12);
+    const uint32_t msg = mcuWordAt(frame + 4), p1 = mcuWordAt(frame + 8), p2 = mcuWordAt(frame + 12);
     const std::string words = format("(msg %u, p1 %u, p2 %u)", msg, p1, p2);
     const char *name = msg == MSG_A2M_CMD ? commandName(p1) : nullptr;
     if (!name)
@@ -139,7 +133,7 @@ DecodedFrame decodeVersionInfo(const unsigned char *data)
 
 DecodedFrame decodeLong(const unsigned char *frame)
 {
-    const uint32_t msg = word(frame + 4);
+    const uint32_t msg = mcuWordAt(frame + 4);
     const unsigned char *data = frame + 8;
     const size_t n = MCU_SEND_DATA_SIZE;
     switch (msg) {
@@ -156,7 +150,7 @@ DecodedFrame decodeLong(const unsigned char *frame)
         return zeroFrom(data, 3, n) ? d : malformed(d, "bytes after the switch");
     }
     case MSG_A2M_TIME_CLOCK: {
-        const uint32_t secs = uint32_t(data[1]) << 24 | uint32_t(data[2]) << 16 | uint32_t(data[3]) << 8 | data[4];
+        const uint32_t secs = mcuBigEndianAt(data + 1);
         const time_t t = time_t(secs);
         struct tm local;
         char when[32] = "?";
@@ -197,7 +191,7 @@ std::vector<DecodedFrame> FrameDecoder::feed(const unsigned char *bytes, size_t 
 {
     std::vector<DecodedFrame> frames;
     while (n > 0) {
-        const size_t want = m_len < 4 ? 4 : word(m_buf) == MCU_FRAME_NORMAL ? MCU_NORMAL_MSG_SIZE : MCU_SEND_FRAME_SIZE;
+        const size_t want = m_len < 4 ? 4 : mcuWordAt(m_buf) == MCU_FRAME_NORMAL ? MCU_NORMAL_MSG_SIZE : MCU_SEND_FRAME_SIZE;
         const size_t take = std::min(want - m_len, n);
         std::memcpy(m_buf + m_len, bytes, take);
         m_len += take;
@@ -215,7 +209,7 @@ DecodedFrame FrameDecoder::decode(const unsigned char *frame, size_t n)
 {
     if (n < 4)
         return malformed({"UNKNOWN", "UNKNOWN " + hexData(frame, n)}, "shorter than a kind word");
-    const uint32_t kind = word(frame);
+    const uint32_t kind = mcuWordAt(frame);
     const size_t size = kind == MCU_FRAME_NORMAL ? MCU_NORMAL_MSG_SIZE : MCU_SEND_FRAME_SIZE;
     if (n < size)
         return malformed({"UNKNOWN", format("UNKNOWN kind %u: ", kind) + hexData(frame, n)},
@@ -224,7 +218,7 @@ DecodedFrame FrameDecoder::decode(const unsigned char *frame, size_t n)
         return decodeNormal(frame);
     if (kind == MCU_FRAME_LONG)
         return decodeLong(frame);
-    const std::string rest = format(" msg %u data ", word(frame + 4)) + hexData(frame + 8, MCU_SEND_DATA_SIZE);
+    const std::string rest = format(" msg %u data ", mcuWordAt(frame + 4)) + hexData(frame + 8, MCU_SEND_DATA_SIZE);
     if (kind == MCU_FRAME_CAN)
         return {"CAN", "CAN" + rest};
     return {"UNKNOWN", format("UNKNOWN kind %u", kind) + rest};

@@ -1,0 +1,81 @@
+// On the head unit the launcher runs until the power goes and the platform
+// decides what is visible. On a PC a person or a test does both with signals:
+//   SIGTERM, SIGINT (Ctrl-C)  quit the event loop, so that main() tears
+//                             everything down in its order and returns;
+//   SIGUSR1                   toggles Application::isApVisible().
+// A signal handler may only write to a pipe; a thread of the platform reads
+// the signal's number from it and acts at once, from an ordinary thread.
+// Limits: signals that arrive while the pipe is full (64 KiB of unread
+// numbers) are lost, which only a flood of kills can cause.
+
+#include "visibility_p.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void onSignal(int signo)
+{
+    const unsigned char byte = static_cast<unsigned char>(signo);
+    const int saved = errno;
+    (void)!::write(g_signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+void quitOrDie(int signo)
+{
+    // No event loop to leave (before the application object exists, or
+    // after it is gone): end the way the signal always does.
+    QCoreApplication *app = QCoreApplication::instance();
+    if (!app) {
+        std::signal(signo, SIG_DFL);
+        std::raise(signo);
+        return;
+    }
+    QMetaObject::invokeMethod(app, "quit", Qt::QueuedConnection);
+}
+
+void watchSignals()
+{
+    for (;;) {
+        unsigned char signo;
+        const ssize_t n = ::read(g_signalPipe[0], &signo, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        if (signo == SIGUSR1)
+            HostVisibility::toggle();
+        else
+            quitOrDie(signo);
+    }
+}
+
+const bool g_watching = [] {
+    if (::pipe2(g_signalPipe, O_CLOEXEC) != 0)
+        return false;
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int signo : {SIGTERM, SIGINT, SIGUSR1}) {
+        if (sigaction(signo, &action, nullptr) != 0)
+            return false;
+    }
+    // Blocked in read() until a signal comes; ends with the process.
+    std::thread(watchSignals).detach();
+    return true;
+}();
+
+} // namespace
