@@ -1,0 +1,260 @@
+#include <QtTest>
+
+#include <mcuframesink.h>
+#include <mcutransport.h>
+
+#include "mcutestframes.h"
+#include "stdoutcapture.h"
+#include "unixpeer.h"
+
+#include <QMutex>
+
+#include <csignal>
+#include <memory>
+#include <sys/wait.h>
+
+using McuTestFrames::normal;
+
+namespace {
+
+class NullSink : public McuFrameSink
+{
+public:
+    void onMcuFrame(unsigned char *) override {}
+};
+
+// The link's events as one list of lines, in the order they came.
+class RecordingObserver : public McuLinkObserver
+{
+public:
+    void linkUp(const McuPeerCredentials &peer, unsigned attempts, long) override
+    {
+        add(QStringLiteral("up pid %1 uid %2 after %3").arg(peer.pid).arg(peer.uid).arg(attempts ? "retries" : "none"));
+    }
+    void linkDown(int error) override { add(QStringLiteral("down %1").arg(error)); }
+    void linkStillDown(unsigned, long) override { add(QStringLiteral("still down")); }
+    void peerRefused(const McuPeerCredentials &peer) override
+    {
+        add(QStringLiteral("refused pid %1 uid %2").arg(peer.pid).arg(peer.uid));
+    }
+    void sendFailed(int, int) override {}
+
+    QStringList events()
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_events;
+    }
+
+private:
+    void add(const QString &line)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_events.append(line);
+    }
+    QMutex m_mutex;
+    QStringList m_events;
+};
+
+// An MCU service in a child process that drops to uid/gid 65534 before it
+// listens, so that the kernel reports that user for its connections. For each
+// connection it writes to the report pipe how many bytes came within 300 ms.
+class ForeignService
+{
+public:
+    explicit ForeignService(const std::string &serviceName)
+    {
+        int ready[2];
+        if (::pipe(ready) != 0 || ::pipe(m_report) != 0)
+            return;
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::close(ready[0]);
+            ::close(m_report[0]);
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(1);
+            serve(serviceName, ready[1], m_report[1]);
+        }
+        ::close(ready[1]);
+        ::close(m_report[1]);
+        char byte;
+        m_listening = m_pid > 0 && unixpeer::readFull(ready[0], &byte, 1, 5000);
+        ::close(ready[0]);
+    }
+    ~ForeignService()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        ::close(m_report[0]);
+    }
+
+    bool isListening() const { return m_listening; }
+    pid_t pid() const { return m_pid; }
+
+    // Bytes received on the next connection, -1 when none comes in time.
+    int nextConnection(int timeoutMs = 5000)
+    {
+        int bytes = -1;
+        return unixpeer::readFull(m_report[0], &bytes, sizeof bytes, timeoutMs) ? bytes : -1;
+    }
+
+private:
+    [[noreturn]] static void serve(const std::string &serviceName, int ready, int report)
+    {
+        unixpeer::Listener listener(serviceName);
+        const char byte = 1;
+        if (!listener.isListening() || ::write(ready, &byte, 1) != 1)
+            ::_exit(1);
+        for (;;) {
+            const int fd = listener.accept(-1);
+            int bytes = 0;
+            char buf[64];
+            struct pollfd p = {fd, POLLIN, 0};
+            while (::poll(&p, 1, 300) == 1) {
+                const ssize_t n = ::read(fd, buf, sizeof buf);
+                if (n <= 0)
+                    break;
+                bytes += int(n);
+            }
+            ::close(fd);
+            if (::write(report, &bytes, sizeof bytes) != sizeof bytes)
+                ::_exit(0);
+        }
+    }
+
+    pid_t m_pid = -1;
+    int m_report[2] = {-1, -1};
+    bool m_listening = false;
+};
+
+const QByteArray Greeting = normal(12, 1, 0);
+
+} // namespace
+
+// How the link behaves when the service is away, comes back, or is not who
+// it should be.
+class tst_McuRecovery : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void outageCostsOneLine_data();
+    void outageCostsOneLine();
+    void peerCheckedByUser_data();
+    void peerCheckedByUser();
+};
+
+void tst_McuRecovery::outageCostsOneLine_data()
+{
+    QTest::addColumn<bool>("upAtStart");
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("service closes and stays away") << true << QByteArray("Main App invaild datalen:0\n");
+    QTest::newRow("service not there at start") << false << QByteArray("-main app socket read failed with error: 22\n");
+}
+
+// The first failure of an outage prints the link's own line, the retries
+// that follow print nothing, and the service is greeted once when it is back.
+void tst_McuRecovery::outageCostsOneLine()
+{
+    QFETCH(bool, upAtStart);
+    QFETCH(QByteArray, line);
+
+    unixpeer::Names names("outage");
+    auto service = std::make_unique<unixpeer::Listener>(names.serviceName);
+    if (!upAtStart)
+        service.reset();
+    NullSink sink;
+    RecordingObserver observer;
+    McuTransport t(sink, names.endpoint(), &observer);
+    StdoutCapture out;
+    t.start();
+    QCOMPARE(t.sendGreeting(Greeting.constData(), Greeting.size()), upAtStart ? 0 : -1);
+    if (upAtStart) {
+        const int first = service->accept(5000);
+        QVERIFY(first >= 0);
+        QCOMPARE(unixpeer::readFull(first, QByteArray(16, 0).data(), 16, 5000), true);
+        service.reset();
+        ::close(first);
+    }
+    // Several retries fall into this time (50, 100, 200 ms, ...).
+    QTRY_VERIFY_WITH_TIMEOUT(observer.events().size() >= (upAtStart ? 2 : 1), 5000);
+    QTest::qWait(800);
+    service = std::make_unique<unixpeer::Listener>(names.serviceName);
+    const int again = service->accept(5000);
+    QVERIFY(again >= 0);
+    QByteArray got(16, '\0');
+    QVERIFY(unixpeer::readFull(again, got.data(), 16, 5000));
+    QCOMPARE(got, Greeting);
+    QCOMPARE(t.sendData(normal(1, 2, 3).constData(), 16), 0);
+    QVERIFY(unixpeer::readFull(again, got.data(), 16, 5000));
+    QCOMPARE(got, normal(1, 2, 3));
+    t.stop();
+    ::close(again);
+
+    QCOMPARE(out.take(), line);
+    QStringList expected;
+    if (upAtStart)
+        expected << QStringLiteral("up pid %1 uid 0 after none").arg(getpid()) << QStringLiteral("down 0");
+    else
+        expected << QStringLiteral("down 22");
+    expected << QStringLiteral("up pid %1 uid 0 after retries").arg(getpid());
+    QCOMPARE(observer.events(), expected);
+}
+
+void tst_McuRecovery::peerCheckedByUser_data()
+{
+    QTest::addColumn<QVector<long>>("allowed");
+    QTest::addColumn<bool>("served");
+    QTest::newRow("list holds root only") << QVector<long>{0, -1} << false;
+    QTest::newRow("empty list") << QVector<long>{-1} << true;
+}
+
+// A peer outside the allowed users gets nothing, not even the greeting, is
+// named once however often the link retries, and an allowed service that
+// comes afterwards is served.
+void tst_McuRecovery::peerCheckedByUser()
+{
+    if (::geteuid() != 0)
+        QSKIP("dropping to another user needs root");
+    QFETCH(QVector<long>, allowed);
+    QFETCH(bool, served);
+
+    unixpeer::Names names("peer");
+    auto foreign = std::make_unique<ForeignService>(names.serviceName);
+    QVERIFY(foreign->isListening());
+    McuEndpoint endpoint = names.endpoint();
+    endpoint.allowedUids = allowed.constData();
+    NullSink sink;
+    RecordingObserver observer;
+    McuTransport t(sink, endpoint, &observer);
+    StdoutCapture out;
+    t.start();
+    QCOMPARE(t.sendGreeting(Greeting.constData(), Greeting.size()), served ? 0 : -1);
+
+    const QString who = QStringLiteral("pid %1 uid 65534").arg(foreign->pid());
+    if (served) {
+        QCOMPARE(foreign->nextConnection(), 16);
+        QCOMPARE(observer.events().value(0), QStringLiteral("up %1 after none").arg(who));
+        t.stop();
+        return;
+    }
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(foreign->nextConnection(), 0);
+    QCOMPARE(t.sendData(normal(1, 2, 3).constData(), 16), -1);
+    QCOMPARE(observer.events(), (QStringList{QStringLiteral("refused %1").arg(who), QStringLiteral("down 0")}));
+
+    foreign.reset();
+    unixpeer::Listener service(names.serviceName);
+    const int fd = service.accept(5000);
+    QVERIFY(fd >= 0);
+    QByteArray got(16, '\0');
+    QVERIFY(unixpeer::readFull(fd, got.data(), 16, 5000));
+    QCOMPARE(got, Greeting);
+    ::close(fd);
+    t.stop();
+    QCOMPARE(observer.events().value(2), QStringLiteral("up pid %1 uid 0 after retries").arg(getpid()));
+}
+
+QTEST_GUILESS_MAIN(tst_McuRecovery)
+#include "tst_mcurecovery.moc"
