@@ -2,3 +2,4 @@
 
 Q_LOGGING_CATEGORY(lcMcu, "headunit.mcu", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcMcuFrames, "headunit.mcu.frames", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcStartup, "headunit.startup", QtInfoMsg)

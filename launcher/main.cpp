@@ -1,5 +1,8 @@
 #include "mainstart.h"
 #include "meventfilter.h"
+#include "servicestatus.h"
+#include "servicewatchdog.h"
+#include "startupcheckpoints.h"
 
 #include <application.h>
 
@@ -8,7 +11,11 @@
 
 int main(int argc, char **argv)
 {
+    StartupCheckpoints::reach(StartupCheckpoints::MainEntered);
+    ServiceStatus::starting();
     Application app(argc, argv);
+    StartupCheckpoints::reach(StartupCheckpoints::ApplicationConstructed);
+    ServiceWatchdog watchdog;
     qDebug() << "QApplication===>Application\n\n ";
     qDebug() << "\n\n\n ";
     qDebug() << "\t             QT new Launcher start !!";
@@ -22,6 +29,7 @@ int main(int argc, char **argv)
     mainStart.start();
 
     const int result = app.exec();
+    ServiceStatus::stopping();
 
     MEventFilter::DeleteInstance();
     return result; // mainStart, then app, go in that order

@@ -20,7 +20,7 @@ void MainAppProtocolComm::DeleteInstance()
 }
 
 MainAppProtocolComm::MainAppProtocolComm(const McuEndpoint &endpoint)
-    : m_transport(*this, endpoint, &m_linkLog)
+    : m_transport(*this, endpoint, &m_reporter)
 {
 }
 

@@ -4,7 +4,7 @@
 #include "launcherexport.h"
 #include "mcuendpoint.h"
 #include "mcuframesink.h"
-#include "mculinklog.h"
+#include "mculinkreporter.h"
 #include "mcutransport.h"
 
 #include <mcuframes.h>
@@ -88,7 +88,7 @@ private:
 
     static MainAppProtocolComm *m_s_MainAppProtocolComm; // start-sequence thread
 
-    McuLinkLog m_linkLog;     // stateless; called by the transport from any thread
+    McuLinkReporter m_reporter; // stateless; called by the transport from any thread
     McuTransport m_transport; // thread-safe; its reader thread calls onMcuFrame()
 };
 

@@ -1,6 +1,7 @@
 #include "mainstart.h"
 
 #include "mainappprotocolcomm.h"
+#include "startupcheckpoints.h"
 #include "sysconfig.h"
 #include "systemstartup.h"
 
@@ -33,10 +34,12 @@ void MainStart::start()
 
     SysConfig config;
     config.exeDisConfig();
+    StartupCheckpoints::reach(StartupCheckpoints::SettingsApplied);
 
     tqappframework::ImplicitRuleManager::self();
     QSharedPointer<tqappframework::ModuleManager> moduleManager = tqappframework::ModuleManager::self();
     tqappframework::ActivityManager::self();
+    StartupCheckpoints::reach(StartupCheckpoints::ManagersUp);
 
     tqappframework::MainAppProtocolComm *link = tqappframework::MainAppProtocolComm::GetInstance();
     link->Start();

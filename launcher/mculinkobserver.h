@@ -20,6 +20,8 @@ public:
     // A connection is made and greeted. attempts and downMs describe the
     // outage it ends (both 0 for the first connection).
     virtual void linkUp(const McuPeerCredentials &peer, unsigned attempts, long downMs) = 0;
+    // The greeting (the application-ready frame) went out on a connection.
+    virtual void greeted() = 0;
     // The connection ended: error is the read's errno, 0 when the service closed.
     virtual void linkDown(int error) = 0;
     // Still no service: at most once every 30 s while an outage lasts.

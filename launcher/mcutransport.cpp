@@ -262,6 +262,8 @@ int McuTransport::sendGreeting(const void *frame, int len)
             m_greetedSerial = serial;
     }
     m_sendLock.unlock();
+    if (result == 0 && m_observer)
+        m_observer->greeted();
     return result;
 }
 
@@ -462,6 +464,8 @@ bool McuTransport::goUp(int fd)
         }
     }
     m_sendLock.unlock();
+    if (up && greetingLen > 0 && m_observer)
+        m_observer->greeted();
     return up;
 }
 

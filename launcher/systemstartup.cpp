@@ -1,6 +1,9 @@
 #include "systemstartup.h"
 #include "systemstartup_p.h"
 
+#include "servicestatus.h"
+#include "startupcheckpoints.h"
+
 #include <firstframemonitor.h>
 #include <modulemanager.h>
 
@@ -82,7 +85,10 @@ void SystemStartup::directStart()
 
 void SystemStartupPrivate::_startupSvcThread()
 {
+    StartupCheckpoints::reach(StartupCheckpoints::FirstFrameShown);
     m_svc->exeStage(SvcControl::ExeStageFirst, false);
+    StartupCheckpoints::reach(StartupCheckpoints::StageZeroStarted);
+    ServiceStatus::servicesStage("stage 0 started");
 }
 
 void SystemStartupPrivate::_stageReady(SvcControl::ExeStage stage)
@@ -105,6 +111,8 @@ void SystemStartupPrivate::directStageReady()
     manager->setStartupLevel(1);
     manager->stageDone(true);
     m_svc->exeStage(SvcControl::ExeStageSecond, false);
+    StartupCheckpoints::reach(StartupCheckpoints::StageOneStarted);
+    ServiceStatus::servicesStage("stage 1 started");
 }
 
 void SystemStartupPrivate::normalStageReady()
@@ -119,6 +127,9 @@ void SystemStartupPrivate::_exeSvcFinished()
 {
     // Late executor signals must reach nobody, the info module included.
     QObject::disconnect(m_svc, nullptr, nullptr, nullptr);
+    StartupCheckpoints::reach(StartupCheckpoints::ServicesReady);
+    ServiceStatus::servicesStage("all services ready");
+    StartupCheckpoints::report();
     if (m_timer) {
         m_timer->setSingleShot(true);
         m_timer->start(RemovalDelayMs);

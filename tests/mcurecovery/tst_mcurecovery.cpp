@@ -31,6 +31,7 @@ public:
     {
         add(QStringLiteral("up pid %1 uid %2 after %3").arg(peer.pid).arg(peer.uid).arg(attempts ? "retries" : "none"));
     }
+    void greeted() override {}
     void linkDown(int error) override { add(QStringLiteral("down %1").arg(error)); }
     void linkStillDown(unsigned, long) override { add(QStringLiteral("still down")); }
     void peerRefused(const McuPeerCredentials &peer) override

@@ -1,0 +1,21 @@
+#ifndef MCULINKREPORTER_H
+#define MCULINKREPORTER_H
+
+#include "mculinkobserver.h"
+
+// Tells people and the service manager what the MCU link does: events under
+// the category headunit.mcu, the link's part of the service status, READY=1
+// once the MCU has heard that the application is ready, and the start-up
+// checkpoints of the first connection and the ready frame. Any thread.
+class McuLinkReporter : public McuLinkObserver
+{
+public:
+    void linkUp(const McuPeerCredentials &peer, unsigned attempts, long downMs) override;
+    void greeted() override;
+    void linkDown(int error) override;
+    void linkStillDown(unsigned attempts, long downMs) override;
+    void peerRefused(const McuPeerCredentials &peer) override;
+    void sendFailed(int error, int len) override;
+};
+
+#endif // MCULINKREPORTER_H

@@ -1,0 +1,97 @@
+#include "servicestatus.h"
+
+#include <servicenotify.h>
+
+#include <QDateTime>
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <atomic>
+
+namespace ServiceStatus {
+
+namespace {
+
+struct State {
+    QMutex mutex;
+    QString progress = QStringLiteral("starting");   // under mutex
+    QString link = QStringLiteral("MCU link not started"); // under mutex
+    QString downSince;                                // under mutex; wall time the link went down
+    bool everUp = false;                              // under mutex
+};
+
+State &state()
+{
+    static State s;
+    return s;
+}
+
+std::atomic<bool> g_ready{false};
+
+// Caller holds the mutex, so that the lines reach the manager in the order of
+// the changes.
+void publishLocked()
+{
+    const QByteArray line = "STATUS=" + (state().progress + QStringLiteral("; ") + state().link).toUtf8();
+    ServiceNotify::send(line.constData());
+}
+
+void setProgress(const QString &progress)
+{
+    QMutexLocker lock(&state().mutex);
+    state().progress = progress;
+    publishLocked();
+}
+
+} // namespace
+
+void starting()
+{
+    setProgress(QStringLiteral("starting"));
+}
+
+void servicesStage(const char *progress)
+{
+    setProgress(QString::fromLatin1(progress));
+}
+
+void startupSummary(const QString &summary)
+{
+    setProgress(summary);
+}
+
+void linkUp()
+{
+    QMutexLocker lock(&state().mutex);
+    state().everUp = true;
+    state().downSince.clear();
+    state().link = QStringLiteral("MCU link up");
+    publishLocked();
+}
+
+void linkDown(unsigned attempts)
+{
+    QMutexLocker lock(&state().mutex);
+    if (!state().everUp) {
+        state().link = attempts == 0 ? QStringLiteral("waiting for the MCU service")
+                                     : QStringLiteral("waiting for the MCU service, %1 connection attempts").arg(attempts);
+    } else {
+        if (state().downSince.isEmpty())
+            state().downSince = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        state().link = QStringLiteral("MCU link down since %1, %2 reconnect attempts").arg(state().downSince).arg(attempts);
+    }
+    publishLocked();
+}
+
+void ready()
+{
+    if (!g_ready.exchange(true))
+        ServiceNotify::send("READY=1");
+}
+
+void stopping()
+{
+    ServiceNotify::send("STOPPING=1");
+}
+
+} // namespace ServiceStatus
