@@ -19,8 +19,8 @@ private:
 
 void tst_Exports::initTestCase()
 {
-    QProcess nm;
-    nm.start(QStringLiteral("nm"), {QStringLiteral("-DC"), QStringLiteral("--defined-only"), QStringLiteral(LAUNCHER_PATH)});
+    QProcess nm; // the toolchain's: the host's cannot read a cross build's launcher
+    nm.start(QStringLiteral(NM_PATH), {QStringLiteral("-DC"), QStringLiteral("--defined-only"), QStringLiteral(LAUNCHER_PATH)});
     QVERIFY2(nm.waitForFinished(30000), "nm did not run");
     QCOMPARE(nm.exitCode(), 0);
     for (const QString &line : QString::fromLatin1(nm.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))

@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "childprogram.h"
 #include "mcutestframes.h"
 #include "unixpeer.h"
 
@@ -67,7 +68,7 @@ void tst_Launcher::startLauncher()
     m_launcher.setProcessChannelMode(QProcess::MergedChannels);
     connect(&m_launcher, &QProcess::readyRead, this, [this] { m_output += QString::fromLocal8Bit(m_launcher.readAll()); },
             Qt::UniqueConnection);
-    m_launcher.start(QStringLiteral(LAUNCHER_E2E_PATH), QStringList());
+    childprogram::start(m_launcher, QStringLiteral(LAUNCHER_E2E_PATH));
     QVERIFY(m_launcher.waitForStarted(5000));
     acceptReady("the launcher never connected");
 }
