@@ -17,3 +17,7 @@ set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 # libraries; giving it -L /usr/aarch64-linux-gnu would mix the cross
 # toolchain's C library with the multiarch one, and threads then never start.
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-aarch64)
+
+# pkg-config's wrapper for the triplet reads the arm64 .pc files; the plain one
+# would hand the cross build the native include directories.
+set(PKG_CONFIG_EXECUTABLE aarch64-linux-gnu-pkg-config)
