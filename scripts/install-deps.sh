@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages the project builds and tests with, if missing.
 set -euo pipefail
 
-packages=(cmake g++ make binutils pkg-config qtbase5-dev qtmultimedia5-dev libbenchmark-dev)
+packages=(cmake g++ make binutils pkg-config qtbase5-dev qtmultimedia5-dev libbenchmark-dev libsystemd-dev systemd)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,9 +1,9 @@
 #include <QtTest>
 
+#include "childprogram.h"
 #include "mcutestframes.h"
 #include "unixpeer.h"
 
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <unistd.h>
@@ -30,7 +30,7 @@ private:
     bool waitForOutput(const QString &line, int timeoutMs = 5000);
 
     QTemporaryDir m_dir;
-    QProcess m_launcher;
+    ChildProgram m_launcher;
     QString m_output;
     unixpeer::Listener m_mcu{"@" HEADUNIT_TEST_MCU_NAME};
     int m_fd = -1;
@@ -47,10 +47,7 @@ void tst_Launcher::initTestCase()
 
 void tst_Launcher::cleanup()
 {
-    if (m_launcher.state() != QProcess::NotRunning) {
-        m_launcher.kill();
-        m_launcher.waitForFinished(5000);
-    }
+    m_launcher.kill();
     if (m_fd >= 0)
         ::close(m_fd);
     m_fd = -1;
@@ -63,12 +60,7 @@ void tst_Launcher::startLauncher()
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("HEADUNIT_SETTINGS"), m_dir.filePath(QStringLiteral("settings.ini")));
     env.remove(QStringLiteral("QT_LOGGING_RULES"));
-    m_launcher.setProcessEnvironment(env);
-    m_launcher.setProcessChannelMode(QProcess::MergedChannels);
-    connect(&m_launcher, &QProcess::readyRead, this, [this] { m_output += QString::fromLocal8Bit(m_launcher.readAll()); },
-            Qt::UniqueConnection);
-    m_launcher.start(QStringLiteral(LAUNCHER_E2E_PATH), QStringList());
-    QVERIFY(m_launcher.waitForStarted(5000));
+    QVERIFY2(m_launcher.start(QStringLiteral(LAUNCHER_E2E_PATH), {}, env), qPrintable(m_launcher.errorString()));
     acceptReady("the launcher never connected");
 }
 
@@ -84,8 +76,12 @@ void tst_Launcher::acceptReady(const char *failure)
 bool tst_Launcher::waitForOutput(const QString &line, int timeoutMs)
 {
     QDeadlineTimer deadline(timeoutMs);
-    while (!m_output.contains(line) && !deadline.hasExpired())
+    for (;;) {
+        m_output += QString::fromLocal8Bit(m_launcher.readOutput());
+        if (m_output.contains(line) || deadline.hasExpired())
+            break;
         QTest::qWait(10);
+    }
     return m_output.contains(line);
 }
 
@@ -141,10 +137,10 @@ void tst_Launcher::startsEndToEnd()
     // the start sequence's object goes only then, and exec()'s result is the
     // exit status.
     QVERIFY(!m_output.contains(QStringLiteral("~MainStart")));
-    m_launcher.terminate();
-    QVERIFY(m_launcher.waitForFinished(5000));
-    m_output += QString::fromLocal8Bit(m_launcher.readAll());
-    QCOMPARE(m_launcher.exitStatus(), QProcess::NormalExit);
+    QVERIFY(m_launcher.terminate());
+    QVERIFY(m_launcher.waitForExit(5000));
+    m_output += QString::fromLocal8Bit(m_launcher.readOutput());
+    QVERIFY(m_launcher.exitedNormally());
     QCOMPARE(m_launcher.exitCode(), 0);
     QVERIFY(m_output.indexOf(QStringLiteral("~MainStart ")) > m_output.indexOf(QStringLiteral("BaseControl::sendMcuKeyPressedSignal(5, 1)")));
 }

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Plays a scenario file with the MCU simulator against the real launcher process
 # (launcher_e2e, on this build tree's own socket names); passes when every
-# expectation of the scenario is met.
+# expectation of the scenario is met. A cross build's programs start through
+# the emulator CTest gives in HEADUNIT_TEST_EMULATOR (words separated by spaces).
 #   run_scenario.sh <mcu-sim> <launcher_e2e> <service name> <scenario>
 set -u
 sim=$1 launcher=$2 name=$3 scenario=$4
+emulator=${HEADUNIT_TEST_EMULATOR:-}
 
 work=$(mktemp -d)
 launcher_pid=
@@ -15,9 +17,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$sim" --name "$name" --scenario "$scenario" &
+$emulator "$sim" --name "$name" --scenario "$scenario" &
 sim_pid=$!
-QT_QPA_PLATFORM=offscreen HEADUNIT_SETTINGS="$work/settings.ini" "$launcher" > "$work/launcher.log" 2>&1 &
+QT_QPA_PLATFORM=offscreen HEADUNIT_SETTINGS="$work/settings.ini" $emulator "$launcher" > "$work/launcher.log" 2>&1 &
 launcher_pid=$!
 
 wait "$sim_pid"
