@@ -5,9 +5,10 @@
 #     package (whole tree, tests included) and once through plain include and
 #     library directories (the launcher alone); the demo scenario is played
 #     against the launcher of the package build;
-#  2. the Debian package of build/, unpacked into a scratch root, whose
-#     launcher completes the demo scenario in a network and mount namespace
-#     of its own (it uses the production socket names; needs root).
+#  2. the Debian package of build/, unpacked into a scratch root: its service
+#     unit passes systemd-analyze verify, and its launcher completes the demo
+#     scenario in a network and mount namespace of its own (it uses the
+#     production socket names; needs root).
 # BUILD_DIR chooses the native build tree (default build/).
 set -euo pipefail
 
@@ -47,6 +48,19 @@ echo "== Debian package"
 deb=$(ls "$scratch"/package/headunit-launcher_*.deb)
 dpkg-deb --info "$deb" | sed -n 's/^ \(Package\|Version\|Architecture\|Depends\):/   \1:/p'
 dpkg-deb -x "$deb" "$scratch/root"
+
+echo "== the service unit, as packaged"
+unit=$scratch/root/usr/lib/systemd/system/headunit-launcher.service
+# verify wants the program to exist where the unit names it: point it into
+# the unpacked package. It reports unknown keys only as warnings, so any
+# output at all fails the check.
+sed "s#^ExecStart=/usr/bin/#ExecStart=$scratch/root/usr/bin/#" "$unit" > "$scratch/headunit-launcher.service"
+verify=$(systemd-analyze verify "$scratch/headunit-launcher.service" 2>&1)
+if [ -n "$verify" ]; then
+    echo "$verify" >&2
+    exit 1
+fi
+echo "   systemd-analyze verify: clean"
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "== skipping the installed launcher's run: it needs root for its own namespaces"
