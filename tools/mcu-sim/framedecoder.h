@@ -36,6 +36,10 @@ public:
 
     // Every name decode() can give, so scenarios can refuse typos.
     static bool isKnownName(const std::string &name);
+    // The names of the frames the simulator knows, in catalogue order, and
+    // those given to frames outside the catalogue.
+    static const std::vector<std::string> &catalogueNames();
+    static const std::vector<std::string> &uncataloguedNames();
 
 private:
     alignas(4) unsigned char m_buf[264];

@@ -19,7 +19,7 @@ void usage(FILE *out)
                "  --quiet           show only failures and the outcome\n"
                "Lines: '<- ' frames from the launcher, '-> ' frames to it, '-- ' events, '!! ' failures.\n\n",
                out);
-    std::fputs(ScenarioCommand::help(), out);
+    std::fputs(ScenarioCommand::help().c_str(), out);
 }
 
 } // namespace
