@@ -275,6 +275,13 @@ std::vector<DecodedFrame> FrameDecoder::feed(const unsigned char *bytes, size_t 
 
 DecodedFrame FrameDecoder::decode(const unsigned char *frame, size_t n)
 {
+    DecodedFrame d = decodeText(frame, n);
+    d.bytes.assign(frame, frame + n);
+    return d;
+}
+
+DecodedFrame FrameDecoder::decodeText(const unsigned char *frame, size_t n)
+{
     if (n < 4)
         return malformed({UnknownName, UnknownName + (" " + hexData(frame, n))}, "shorter than a kind word");
     const uint32_t kind = word(frame);
