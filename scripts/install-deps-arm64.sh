@@ -4,7 +4,7 @@
 # beside the native packages; the native Qt tools (moc, rcc, uic) serve both.
 set -euo pipefail
 
-packages=(crossbuild-essential-arm64 qtbase5-dev:arm64 qtmultimedia5-dev:arm64 libsystemd-dev:arm64 pkgconf:arm64 qemu-user)
+packages=(crossbuild-essential-arm64 qtbase5-dev:arm64 qtmultimedia5-dev:arm64 libsystemd-dev:arm64 libpcap-dev:arm64 pkgconf:arm64 qemu-user)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include <framedecoder.h>
+#include <mcucapture.h>
 #include <mcusimulator.h>
 #include <scenariocommand.h>
 #include <scenariorunner.h>
@@ -67,6 +68,7 @@ private Q_SLOTS:
     void parseLine_data();
     void parseLine();
     void scenariosOverReconnectingLink();
+    void recordsSession();
 };
 
 void tst_McuSim::decodeLauncherFrame_data()
@@ -239,6 +241,51 @@ void tst_McuSim::scenariosOverReconnectingLink()
     for (int i = 0; i < 100 && sim.isConnected(); ++i)
         sim.pump(50);
     QCOMPARE(run({"send eject"}), QString("1 !! FAILED test:1: send eject: the launcher is not connected"));
+}
+
+void tst_McuSim::recordsSession()
+{
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("session.pcap").toStdString();
+    const unixpeer::Names names("mcusim-pcap");
+    const McuSimulator::LineSink sink = [](McuSimulator::LineKind, const std::string &) {};
+    std::string why;
+    {
+        McuSimulator sim(sink);
+        ScenarioRunner runner(sim, sink);
+        QVERIFY2(sim.captureTo(path, &why), why.c_str());
+        QVERIFY2(sim.listen(names.serviceName, &why), why.c_str());
+
+        // Dropped by the simulator, then by the launcher, then left open when the simulator ends.
+        const int first = connectTo(names.serviceName);
+        QVERIFY(writeTo(first, normal(12, 17, 2)));
+        QCOMPARE(runner.runLines({"wait-connect 5000", "expect A2M_CMD_APP_READY 5000", "send key 5 1", "disconnect"}, "t"), 0);
+        ::close(first);
+        const int second = connectTo(names.serviceName);
+        QVERIFY(writeTo(second, normal(12, 190, 0)));
+        ::close(second);
+        QCOMPARE(runner.runLines({"wait-connect 5000", "expect A2M_CMD_HEARTBEAT 5000"}, "t"), 0);
+        for (int i = 0; i < 100 && sim.isConnected(); ++i)
+            sim.pump(50);
+        const int third = connectTo(names.serviceName);
+        QCOMPARE(runner.runLines({"wait-connect 5000", "send raw 0100"}, "t"), 0);
+        ::close(third);
+    }
+
+    std::vector<McuCaptureRecord> records;
+    QVERIFY2(McuCaptureReader::readAll(path, &records, &why), why.c_str());
+    QStringList got;
+    uint64_t last = 0;
+    for (const McuCaptureRecord &r : records) {
+        const QByteArray bytes(reinterpret_cast<const char *>(r.bytes), int(r.keptLength));
+        got << QString("%1 %2 %3").arg(r.direction == McuCaptureIn ? "in" : "out").arg(r.event).arg(QString(bytes.toHex()));
+        QVERIFY(r.monotonicNs >= last);
+        last = r.monotonicNs;
+    }
+    const auto frame = [](const char *dir, const QByteArray &bytes) { return QString(dir) + " 0 " + bytes.toHex(); };
+    QCOMPARE(got, QStringList({"out 1 ", frame("out", normal(12, 17, 2)), frame("in", normal(13078, 5, 1)), "in 2 ",
+                               "out 1 ", frame("out", normal(12, 190, 0)), "out 2 ",
+                               "out 1 ", "in 0 0100", "in 2 "}));
 }
 
 QTEST_GUILESS_MAIN(tst_McuSim)

@@ -69,47 +69,93 @@ DecodedFrame malformed(DecodedFrame frame, const char *why)
     return frame;
 }
 
-const char *commandName(uint32_t p1)
+// Fixed commands: msg MSG_A2M_CMD, the command in p1, its argument in p2.
+std::string commandWords(const unsigned char *frame)
 {
-    switch (p1) {
-    case A2M_CMD_CUR_SOURCE: return "A2M_CMD_CUR_SOURCE";
-    case A2M_CMD_APP_READY: return "A2M_CMD_APP_READY";
-    case A2M_CMD_EJECT_DISC: return "A2M_CMD_EJECT_DISC";
-    case A2M_CMD_ACTIVITY_REPLY: return "A2M_CMD_ACTIVITY_REPLY";
-    case A2M_CMD_KEY_STUDY: return "A2M_CMD_KEY_STUDY";
-    case A2M_CMD_HEARTBEAT: return "A2M_CMD_HEARTBEAT";
-    }
-    return nullptr;
+    return format("(msg %u, p1 %u, p2 %u)", mcuWordAt(frame + 4), mcuWordAt(frame + 8), mcuWordAt(frame + 12));
 }
 
-DecodedFrame decodeNormal(const unsigned char *frame)
+DecodedFrame commandWithoutArgument(const char *name, const unsigned char *frame)
 {
-    const uint32_t msg = mcuWordAt(frame + 4), p1 = mcuWordAt(frame + 8), p2 = mcuWordAt(frame + 12);
-    const std::string words = format("(msg %u, p1 %u, p2 %u)", msg, p1, p2);
-    const char *name = msg == MSG_A2M_CMD ? commandName(p1) : nullptr;
-    if (!name)
-        return {"NORMAL", "NORMAL " + words};
-
-    DecodedFrame d{name, name};
-    switch (p1) {
-    case A2M_CMD_CUR_SOURCE:
-        d.text += format(" source %u arg %u ", p2 & 0xFFFFu, p2 >> 16) + words;
-        return d;
-    case A2M_CMD_KEY_STUDY:
-        d.text += format(" byte %u ", p2) + words;
-        return p2 > 0xFF ? malformed(d, "p2 is not a byte") : d;
-    case A2M_CMD_APP_READY:
-        d.text += " " + words;
-        return p2 == A2M_APP_READY_STATE ? d : malformed(d, "unexpected p2");
-    default:
-        d.text += " " + words;
-        return p2 == 0 ? d : malformed(d, "unexpected p2");
-    }
+    DecodedFrame d{name, name + (" " + commandWords(frame))};
+    return mcuWordAt(frame + 12) == 0 ? d : malformed(d, "unexpected p2");
 }
 
-DecodedFrame decodeVersionInfo(const unsigned char *data)
+DecodedFrame currentSource(const char *name, const unsigned char *frame)
 {
-    const char *name = "MSG_A2M_VERSION_INFO";
+    const uint32_t p2 = mcuWordAt(frame + 12);
+    return {name, name + format(" source %u arg %u ", p2 & 0xFFFFu, p2 >> 16) + commandWords(frame)};
+}
+
+DecodedFrame appReady(const char *name, const unsigned char *frame)
+{
+    DecodedFrame d{name, name + (" " + commandWords(frame))};
+    return mcuWordAt(frame + 12) == A2M_APP_READY_STATE ? d : malformed(d, "unexpected p2");
+}
+
+DecodedFrame keyStudyCommand(const char *name, const unsigned char *frame)
+{
+    const uint32_t p2 = mcuWordAt(frame + 12);
+    DecodedFrame d{name, name + format(" byte %u ", p2) + commandWords(frame)};
+    return p2 > 0xFF ? malformed(d, "p2 is not a byte") : d;
+}
+
+// Long frames: 256 data bytes from frame offset 8.
+const unsigned char *longData(const unsigned char *frame)
+{
+    return frame + 8;
+}
+
+DecodedFrame keyColor(const char *name, const unsigned char *frame)
+{
+    const unsigned char *data = longData(frame);
+    DecodedFrame d{name, name + format(" %u %u %u", data[2], data[3], data[4])};
+    if (data[0] != A2M_KEY_COLOR_LEAD0 || data[1] != A2M_KEY_COLOR_LEAD1)
+        return malformed(d, "lead bytes are not 4 1");
+    return zeroFrom(data, 5, MCU_SEND_DATA_SIZE) ? d : malformed(d, "bytes after the colours");
+}
+
+DecodedFrame heartbeatOnOff(const char *name, const unsigned char *frame)
+{
+    const unsigned char *data = longData(frame);
+    DecodedFrame d{name, name + format(" %u", data[2])};
+    if (data[0] != A2M_HEARTBEAT_ONOFF_LEAD0 || data[1] != A2M_HEARTBEAT_ONOFF_LEAD1)
+        return malformed(d, "lead bytes are not 3 28");
+    return zeroFrom(data, 3, MCU_SEND_DATA_SIZE) ? d : malformed(d, "bytes after the switch");
+}
+
+DecodedFrame timeClock(const char *name, const unsigned char *frame)
+{
+    const unsigned char *data = longData(frame);
+    const uint32_t secs = mcuBigEndianAt(data + 1);
+    const time_t t = time_t(secs);
+    struct tm local;
+    char when[32] = "?";
+    if (localtime_r(&t, &local))
+        std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
+    DecodedFrame d{name, name + format(" %s local (%u)", when, secs)};
+    if (data[0] != A2M_TIME_CLOCK_LEAD)
+        return malformed(d, "lead byte is not 4");
+    return zeroFrom(data, 5, MCU_SEND_DATA_SIZE) ? d : malformed(d, "bytes after the time");
+}
+
+DecodedFrame mediaPlayInfo(const char *name, const unsigned char *frame)
+{
+    return {name, name + (" data " + hexData(longData(frame), MCU_SEND_DATA_SIZE))};
+}
+
+DecodedFrame keyStudy(const char *name, const unsigned char *frame)
+{
+    const unsigned char *data = longData(frame);
+    DecodedFrame d{name, name + format(" type %u byte %u", data[0], data[1])};
+    if (data[0] != 1)
+        return malformed(d, "type is not 1");
+    return zeroFrom(data, 2, MCU_SEND_DATA_SIZE) ? d : malformed(d, "bytes after the learning byte");
+}
+
+DecodedFrame versionInfo(const char *name, const unsigned char *frame)
+{
+    const unsigned char *data = longData(frame);
     const size_t c = data[1];
     // Offsets are bounded before each read: count, c, C, s, S, 13, D (13 bytes).
     if (2 + c + 1 > MCU_SEND_DATA_SIZE)
@@ -131,48 +177,64 @@ DecodedFrame decodeVersionInfo(const unsigned char *data)
     return d;
 }
 
+// The frames the launcher sends that the simulator knows by name. The decoder,
+// the scenarios' name check and the help text all read this one table.
+struct CatalogueEntry {
+    enum Where {
+        Command,   // normal frame, msg MSG_A2M_CMD, id in p1
+        Long,      // kind 2 frame, id in msg
+    };
+    const char *name;
+    Where where;
+    uint32_t id;
+    // Given the whole frame: 16 bytes for a Command, 264 for a Long.
+    DecodedFrame (*decode)(const char *name, const unsigned char *frame);
+};
+
+const CatalogueEntry catalogue[] = {
+    {"A2M_CMD_CUR_SOURCE", CatalogueEntry::Command, A2M_CMD_CUR_SOURCE, currentSource},
+    {"A2M_CMD_APP_READY", CatalogueEntry::Command, A2M_CMD_APP_READY, appReady},
+    {"A2M_CMD_EJECT_DISC", CatalogueEntry::Command, A2M_CMD_EJECT_DISC, commandWithoutArgument},
+    {"A2M_CMD_ACTIVITY_REPLY", CatalogueEntry::Command, A2M_CMD_ACTIVITY_REPLY, commandWithoutArgument},
+    {"A2M_CMD_KEY_STUDY", CatalogueEntry::Command, A2M_CMD_KEY_STUDY, keyStudyCommand},
+    {"A2M_CMD_HEARTBEAT", CatalogueEntry::Command, A2M_CMD_HEARTBEAT, commandWithoutArgument},
+    {"MSG_A2M_KEY_COLOR", CatalogueEntry::Long, MSG_A2M_KEY_COLOR, keyColor},
+    {"MSG_A2M_HEARTBEAT_ONOFF", CatalogueEntry::Long, MSG_A2M_HEARTBEAT_ONOFF, heartbeatOnOff},
+    {"MSG_A2M_TIME_CLOCK", CatalogueEntry::Long, MSG_A2M_TIME_CLOCK, timeClock},
+    {"MSG_A2M_MEDIA_PLAY_INFO", CatalogueEntry::Long, MSG_A2M_MEDIA_PLAY_INFO, mediaPlayInfo},
+    {"MSG_A2M_KEY_STUDY", CatalogueEntry::Long, MSG_A2M_KEY_STUDY, keyStudy},
+    {"MSG_A2M_VERSION_INFO", CatalogueEntry::Long, MSG_A2M_VERSION_INFO, versionInfo},
+};
+
+// Names of the frames outside the catalogue, by kind.
+const char *const NormalName = "NORMAL";
+const char *const LongName = "LONG";
+const char *const CanName = "CAN";
+const char *const UnknownName = "UNKNOWN";
+
+const CatalogueEntry *find(CatalogueEntry::Where where, uint32_t id)
+{
+    for (const CatalogueEntry &e : catalogue) {
+        if (e.where == where && e.id == id)
+            return &e;
+    }
+    return nullptr;
+}
+
+DecodedFrame decodeNormal(const unsigned char *frame)
+{
+    const CatalogueEntry *e = mcuWordAt(frame + 4) == MSG_A2M_CMD ? find(CatalogueEntry::Command, mcuWordAt(frame + 8)) : nullptr;
+    if (e)
+        return e->decode(e->name, frame);
+    return {NormalName, NormalName + (" " + commandWords(frame))};
+}
+
 DecodedFrame decodeLong(const unsigned char *frame)
 {
     const uint32_t msg = mcuWordAt(frame + 4);
-    const unsigned char *data = frame + 8;
-    const size_t n = MCU_SEND_DATA_SIZE;
-    switch (msg) {
-    case MSG_A2M_KEY_COLOR: {
-        DecodedFrame d{"MSG_A2M_KEY_COLOR", format("MSG_A2M_KEY_COLOR %u %u %u", data[2], data[3], data[4])};
-        if (data[0] != A2M_KEY_COLOR_LEAD0 || data[1] != A2M_KEY_COLOR_LEAD1)
-            return malformed(d, "lead bytes are not 4 1");
-        return zeroFrom(data, 5, n) ? d : malformed(d, "bytes after the colours");
-    }
-    case MSG_A2M_HEARTBEAT_ONOFF: {
-        DecodedFrame d{"MSG_A2M_HEARTBEAT_ONOFF", format("MSG_A2M_HEARTBEAT_ONOFF %u", data[2])};
-        if (data[0] != A2M_HEARTBEAT_ONOFF_LEAD0 || data[1] != A2M_HEARTBEAT_ONOFF_LEAD1)
-            return malformed(d, "lead bytes are not 3 28");
-        return zeroFrom(data, 3, n) ? d : malformed(d, "bytes after the switch");
-    }
-    case MSG_A2M_TIME_CLOCK: {
-        const uint32_t secs = mcuBigEndianAt(data + 1);
-        const time_t t = time_t(secs);
-        struct tm local;
-        char when[32] = "?";
-        if (localtime_r(&t, &local))
-            std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &local);
-        DecodedFrame d{"MSG_A2M_TIME_CLOCK", format("MSG_A2M_TIME_CLOCK %s local (%u)", when, secs)};
-        if (data[0] != A2M_TIME_CLOCK_LEAD)
-            return malformed(d, "lead byte is not 4");
-        return zeroFrom(data, 5, n) ? d : malformed(d, "bytes after the time");
-    }
-    case MSG_A2M_MEDIA_PLAY_INFO:
-        return {"MSG_A2M_MEDIA_PLAY_INFO", "MSG_A2M_MEDIA_PLAY_INFO data " + hexData(data, n)};
-    case MSG_A2M_KEY_STUDY: {
-        DecodedFrame d{"MSG_A2M_KEY_STUDY", format("MSG_A2M_KEY_STUDY type %u byte %u", data[0], data[1])};
-        if (data[0] != 1)
-            return malformed(d, "type is not 1");
-        return zeroFrom(data, 2, n) ? d : malformed(d, "bytes after the learning byte");
-    }
-    case MSG_A2M_VERSION_INFO:
-        return decodeVersionInfo(data);
-    }
-    return {"LONG", format("LONG msg %u data ", msg) + hexData(data, n)};
+    if (const CatalogueEntry *e = find(CatalogueEntry::Long, msg))
+        return e->decode(e->name, frame);
+    return {LongName, LongName + format(" msg %u data ", msg) + hexData(longData(frame), MCU_SEND_DATA_SIZE)};
 }
 
 } // namespace
@@ -207,30 +269,51 @@ std::vector<DecodedFrame> FrameDecoder::feed(const unsigned char *bytes, size_t 
 
 DecodedFrame FrameDecoder::decode(const unsigned char *frame, size_t n)
 {
+    DecodedFrame d = decodeText(frame, n);
+    d.bytes.assign(frame, frame + n);
+    return d;
+}
+
+DecodedFrame FrameDecoder::decodeText(const unsigned char *frame, size_t n)
+{
     if (n < 4)
-        return malformed({"UNKNOWN", "UNKNOWN " + hexData(frame, n)}, "shorter than a kind word");
+        return malformed({UnknownName, UnknownName + (" " + hexData(frame, n))}, "shorter than a kind word");
     const uint32_t kind = mcuWordAt(frame);
     const size_t size = kind == MCU_FRAME_NORMAL ? MCU_NORMAL_MSG_SIZE : MCU_SEND_FRAME_SIZE;
     if (n < size)
-        return malformed({"UNKNOWN", format("UNKNOWN kind %u: ", kind) + hexData(frame, n)},
+        return malformed({UnknownName, UnknownName + format(" kind %u: ", kind) + hexData(frame, n)},
                          "truncated frame");
     if (kind == MCU_FRAME_NORMAL)
         return decodeNormal(frame);
     if (kind == MCU_FRAME_LONG)
         return decodeLong(frame);
-    const std::string rest = format(" msg %u data ", mcuWordAt(frame + 4)) + hexData(frame + 8, MCU_SEND_DATA_SIZE);
+    const std::string rest = format(" msg %u data ", mcuWordAt(frame + 4)) + hexData(longData(frame), MCU_SEND_DATA_SIZE);
     if (kind == MCU_FRAME_CAN)
-        return {"CAN", "CAN" + rest};
-    return {"UNKNOWN", format("UNKNOWN kind %u", kind) + rest};
+        return {CanName, CanName + rest};
+    return {UnknownName, UnknownName + format(" kind %u", kind) + rest};
+}
+
+const std::vector<std::string> &FrameDecoder::catalogueNames()
+{
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> all;
+        for (const CatalogueEntry &e : catalogue)
+            all.push_back(e.name);
+        return all;
+    }();
+    return names;
+}
+
+const std::vector<std::string> &FrameDecoder::uncataloguedNames()
+{
+    static const std::vector<std::string> names = {NormalName, LongName, CanName, UnknownName};
+    return names;
 }
 
 bool FrameDecoder::isKnownName(const std::string &name)
 {
-    static const char *const names[] = {
-        "A2M_CMD_CUR_SOURCE", "A2M_CMD_APP_READY", "A2M_CMD_EJECT_DISC", "A2M_CMD_ACTIVITY_REPLY",
-        "A2M_CMD_KEY_STUDY", "A2M_CMD_HEARTBEAT", "MSG_A2M_KEY_COLOR", "MSG_A2M_HEARTBEAT_ONOFF",
-        "MSG_A2M_TIME_CLOCK", "MSG_A2M_MEDIA_PLAY_INFO", "MSG_A2M_KEY_STUDY", "MSG_A2M_VERSION_INFO",
-        "NORMAL", "LONG", "CAN", "UNKNOWN",
+    const auto in = [&name](const std::vector<std::string> &names) {
+        return std::find(names.begin(), names.end(), name) != names.end();
     };
-    return std::any_of(std::begin(names), std::end(names), [&](const char *n) { return name == n; });
+    return in(catalogueNames()) || in(uncataloguedNames());
 }

@@ -11,6 +11,7 @@ struct DecodedFrame {
     std::string name;        // e.g. "A2M_CMD_APP_READY"; NORMAL, LONG, CAN or UNKNOWN when not in the catalogue
     std::string text;        // the whole printable line, name first
     bool wellFormed = true;  // false when a known message's payload breaks its layout
+    std::vector<unsigned char> bytes = {};  // the frame as it arrived
 };
 
 // Cuts the launcher's byte stream into frames and decodes them. The launcher
@@ -36,8 +37,14 @@ public:
 
     // Every name decode() can give, so scenarios can refuse typos.
     static bool isKnownName(const std::string &name);
+    // The names of the frames the simulator knows, in catalogue order, and
+    // those given to frames outside the catalogue.
+    static const std::vector<std::string> &catalogueNames();
+    static const std::vector<std::string> &uncataloguedNames();
 
 private:
+    static DecodedFrame decodeText(const unsigned char *frame, size_t n);
+
     alignas(4) unsigned char m_buf[264];
     size_t m_len;
 };

@@ -12,14 +12,15 @@ namespace {
 
 void usage(FILE *out)
 {
-    std::fputs("usage: mcu-sim [--name @NAME] [--scenario FILE | --interactive] [--quiet] [--help]\n"
+    std::fputs("usage: mcu-sim [--name @NAME] [--scenario FILE | --interactive] [--pcap FILE] [--quiet] [--help]\n"
                "  --name @NAME      abstract socket name to listen on (default @silverwren)\n"
                "  --scenario FILE   run FILE and exit: 0 all expectations met, 1 one failed, 2 bad scenario\n"
                "  --interactive     read commands from standard input (the default without --scenario)\n"
+               "  --pcap FILE       record the session, both directions, to FILE (pcap; see tools/wireshark)\n"
                "  --quiet           show only failures and the outcome\n"
                "Lines: '<- ' frames from the launcher, '-> ' frames to it, '-- ' events, '!! ' failures.\n\n",
                out);
-    std::fputs(ScenarioCommand::help(), out);
+    std::fputs(ScenarioCommand::help().c_str(), out);
 }
 
 } // namespace
@@ -28,6 +29,7 @@ int main(int argc, char **argv)
 {
     std::string name = "@silverwren";
     std::string scenario;
+    std::string pcap;
     bool interactive = false;
     bool quiet = false;
     for (int i = 1; i < argc; ++i) {
@@ -39,6 +41,8 @@ int main(int argc, char **argv)
             name = argv[++i];
         } else if (arg == "--scenario" && i + 1 < argc) {
             scenario = argv[++i];
+        } else if (arg == "--pcap" && i + 1 < argc) {
+            pcap = argv[++i];
         } else if (arg == "--interactive") {
             interactive = true;
         } else if (arg == "--quiet") {
@@ -66,6 +70,10 @@ int main(int argc, char **argv)
 
     McuSimulator sim(print);
     std::string error;
+    if (!pcap.empty() && !sim.captureTo(pcap, &error)) {
+        std::fprintf(stderr, "mcu-sim: %s\n", error.c_str());
+        return ScenarioRunner::Unusable;
+    }
     if (!sim.listen(name, &error)) {
         std::fprintf(stderr, "mcu-sim: %s\n", error.c_str());
         return ScenarioRunner::Unusable;

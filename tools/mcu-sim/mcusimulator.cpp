@@ -24,8 +24,10 @@ McuSimulator::McuSimulator(LineSink sink)
 
 McuSimulator::~McuSimulator()
 {
-    if (m_connFd >= 0)
+    if (m_connFd >= 0) {
+        capture(McuCaptureRecord::linkEvent(McuCaptureLinkDown, McuCaptureIn));
         ::close(m_connFd);
+    }
     if (m_listenFd >= 0)
         ::close(m_listenFd);
 }
@@ -54,6 +56,23 @@ bool McuSimulator::listen(const std::string &name, std::string *error)
     }
     m_sink(Info, "-- listening on " + name);
     return true;
+}
+
+bool McuSimulator::captureTo(const std::string &path, std::string *error)
+{
+    if (!m_capture.open(path, error))
+        return false;
+    m_sink(Info, "-- recording the session to " + path);
+    return true;
+}
+
+void McuSimulator::capture(const McuCaptureRecord &record)
+{
+    std::string error;
+    if (!m_capture.isOpen() || m_capture.write(record, &error))
+        return;
+    m_capture.close();
+    m_sink(Result, "!! recording stopped: " + error);
 }
 
 int McuSimulator::remainingMs(Clock::time_point deadline)
@@ -90,9 +109,10 @@ void McuSimulator::accept()
     if (fd < 0)
         return;
     if (m_connFd >= 0)
-        dropConnection("replaced by a new connection");
+        dropConnection("replaced by a new connection", McuCaptureOut);
     m_connFd = fd;
     m_decoder.reset();
+    capture(McuCaptureRecord::linkEvent(McuCaptureLinkUp, McuCaptureOut));
     m_sink(Info, "-- launcher connected");
 }
 
@@ -102,32 +122,34 @@ void McuSimulator::readConnection()
     const ssize_t n = ::read(m_connFd, buf, sizeof buf);
     if (n > 0) {
         for (DecodedFrame &frame : m_decoder.feed(buf, size_t(n))) {
+            capture(McuCaptureRecord::frame(McuCaptureOut, frame.bytes.data(), frame.bytes.size()));
             m_sink(Traffic, "<- " + frame.text);
             if (m_kept.size() == MaxKept)
                 m_kept.pop_front();
             m_kept.push_back(std::move(frame));
         }
     } else if (n == 0) {
-        dropConnection("closed by the launcher");
+        dropConnection("closed by the launcher", McuCaptureOut);
     } else if (errno != EAGAIN && errno != EINTR) {
-        dropConnection(std::strerror(errno));
+        dropConnection(std::strerror(errno), McuCaptureOut);
     }
 }
 
-void McuSimulator::dropConnection(const char *why)
+void McuSimulator::dropConnection(const char *why, McuCaptureDirection by)
 {
     if (m_decoder.buffered() > 0)
         m_sink(Info, "-- " + std::to_string(m_decoder.buffered()) + " bytes of an unfinished frame dropped");
     m_decoder.reset();
     ::close(m_connFd);
     m_connFd = -1;
+    capture(McuCaptureRecord::linkEvent(McuCaptureLinkDown, by));
     m_sink(Info, std::string("-- launcher disconnected: ") + why);
 }
 
 void McuSimulator::disconnect()
 {
     if (m_connFd >= 0)
-        dropConnection("by the simulator");
+        dropConnection("by the simulator", McuCaptureIn);
 }
 
 bool McuSimulator::waitConnected(int ms)
@@ -145,14 +167,26 @@ bool McuSimulator::waitConnected(int ms)
 bool McuSimulator::send(const std::vector<unsigned char> &bytes, std::string *error)
 {
     size_t sent = 0;
-    while (sent < bytes.size()) {
+    int brokenBy = 0;
+    const bool whole = sendAll(bytes, &sent, &brokenBy, error);
+    // One record per send, of what reached the launcher: a raw send is kept as written.
+    if (sent > 0)
+        capture(McuCaptureRecord::frame(McuCaptureIn, bytes.data(), sent));
+    if (brokenBy != 0)
+        dropConnection(std::strerror(brokenBy), McuCaptureOut);
+    return whole;
+}
+
+bool McuSimulator::sendAll(const std::vector<unsigned char> &bytes, size_t *sent, int *brokenBy, std::string *error)
+{
+    while (*sent < bytes.size()) {
         if (m_connFd < 0) {
             *error = "the launcher is not connected";
             return false;
         }
-        const ssize_t n = ::send(m_connFd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        const ssize_t n = ::send(m_connFd, bytes.data() + *sent, bytes.size() - *sent, MSG_NOSIGNAL);
         if (n > 0) {
-            sent += size_t(n);
+            *sent += size_t(n);
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -162,12 +196,12 @@ bool McuSimulator::send(const std::vector<unsigned char> &bytes, std::string *er
             struct pollfd out = {m_connFd, POLLOUT, 0};
             if (::poll(&out, 1, SendStallMs) > 0)
                 continue;
-            *error = "the launcher stopped reading (" + std::to_string(sent) + " of "
+            *error = "the launcher stopped reading (" + std::to_string(*sent) + " of "
                      + std::to_string(bytes.size()) + " bytes sent)";
             return false;
         }
-        *error = std::string("send failed: ") + std::strerror(errno);
-        dropConnection(std::strerror(errno));
+        *brokenBy = n < 0 ? errno : EPIPE;
+        *error = std::string("send failed: ") + std::strerror(*brokenBy);
         return false;
     }
     return true;

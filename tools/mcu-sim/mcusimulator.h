@@ -3,6 +3,8 @@
 
 #include "framedecoder.h"
 
+#include <mcucapture.h>
+
 #include <chrono>
 #include <deque>
 #include <functional>
@@ -31,6 +33,10 @@ public:
 
     // name is "@" and the abstract name, as the launcher spells it.
     bool listen(const std::string &name, std::string *error);
+    // Records the session from now on into a capture file: the frames of both
+    // directions and the connections made and ended. A write that fails stops
+    // the recording with one line.
+    bool captureTo(const std::string &path, std::string *error);
 
     bool isConnected() const { return m_connFd >= 0; }
     bool waitConnected(int ms);
@@ -51,9 +57,14 @@ private:
     typedef std::chrono::steady_clock Clock;
 
     bool pollOnce(int ms, int wakeFd);
+    // False with the reason when not all bytes went out; *brokenBy is the
+    // errno of a failure that ends the connection.
+    bool sendAll(const std::vector<unsigned char> &bytes, size_t *sent, int *brokenBy, std::string *error);
     void accept();
     void readConnection();
-    void dropConnection(const char *why);
+    // by: Out when the launcher ended the connection, In when the simulator did.
+    void dropConnection(const char *why, McuCaptureDirection by);
+    void capture(const McuCaptureRecord &record);
     bool claim(const std::string &name, const std::string &match, bool wellFormedOnly);
     static int remainingMs(Clock::time_point deadline);
 
@@ -64,6 +75,7 @@ private:
     // Frames not yet claimed by an expectation, oldest first; bounded so an
     // unwatched heartbeat cannot grow it for ever.
     std::deque<DecodedFrame> m_kept;
+    McuCaptureWriter m_capture;   // not open when the session is not recorded
 };
 
 #endif // MCUSIMULATOR_H

@@ -254,6 +254,19 @@ bool parseMs(const std::vector<Token> &tokens, size_t i, int *ms, std::string *e
     return true;
 }
 
+// Four to a line, as the decoder names them.
+std::string frameNames()
+{
+    std::string text = "Frame names:";
+    const std::vector<std::string> &names = FrameDecoder::catalogueNames();
+    for (size_t i = 0; i < names.size(); ++i)
+        text += (i > 0 && i % 4 == 0 ? "\n  " : " ") + names[i];
+    text += "\n ";
+    for (const std::string &name : FrameDecoder::uncataloguedNames())
+        text += " " + name;
+    return text + " (frames outside the catalogue)\n";
+}
+
 } // namespace
 
 bool ScenarioCommand::parse(const std::string &rawLine, ScenarioCommand *command, std::string *error)
@@ -306,31 +319,30 @@ bool ScenarioCommand::parse(const std::string &rawLine, ScenarioCommand *command
     return true;
 }
 
-const char *ScenarioCommand::help()
+const std::string &ScenarioCommand::help()
 {
-    return "Scenario commands, one per line; '#' starts a comment; numbers are decimal or 0x hex:\n"
-           "  wait-connect MS           wait for the launcher to connect\n"
-           "  expect NAME MS [TEXT]     wait for a frame NAME from the launcher, whose decoded line\n"
-           "                            contains TEXT if given; frames since the last match count\n"
-           "  expect-none NAME MS [TEXT] fail if such a frame arrives within MS\n"
-           "  sleep MS                  keep reading and showing frames for MS\n"
-           "  disconnect                drop the launcher's connection\n"
-           "  send key KEY STATE        normal 13078\n"
-           "  send eject                normal 529, p1 47\n"
-           "  send activity N           normal 529, p1 13, p2 N (the launcher replies A2M_CMD_ACTIVITY_REPLY)\n"
-           "  send get-version          normal 13080 (reply MSG_A2M_VERSION_INFO)\n"
-           "  send mcu-type MCU TUNER   normal 13144\n"
-           "  send mcu-time SECONDS     long 12; 15551999 or less is untrusted (reply MSG_A2M_TIME_CLOCK)\n"
-           "  send rds-time HOUR MINUTE long 82 (reply MSG_A2M_TIME_CLOCK when RDS sync is on)\n"
-           "  send mcu-version TEXT     long 25\n"
-           "  send uuid PREFIX NUMBER   long 212; PREFIX up to 2 characters, - for none\n"
-           "  send key-study B1..B6 V1..V6  long 47; bytes then 16-bit values, missing ones 0\n"
-           "  send normal MSG P1 P2     any normal frame\n"
-           "  send long MSG [HEX...]    any long frame (kind 2), payload as hex bytes\n"
-           "  send can MSG [HEX...]     a CAN frame (kind 3)\n"
-           "  send raw HEX...           bytes as they stand, framed or not\n"
-           "Frame names: A2M_CMD_CUR_SOURCE A2M_CMD_APP_READY A2M_CMD_EJECT_DISC A2M_CMD_ACTIVITY_REPLY\n"
-           "  A2M_CMD_KEY_STUDY A2M_CMD_HEARTBEAT MSG_A2M_KEY_COLOR MSG_A2M_HEARTBEAT_ONOFF\n"
-           "  MSG_A2M_TIME_CLOCK MSG_A2M_MEDIA_PLAY_INFO MSG_A2M_KEY_STUDY MSG_A2M_VERSION_INFO\n"
-           "  NORMAL LONG CAN UNKNOWN (frames outside the catalogue)\n";
+    static const std::string text = std::string(
+        "Scenario commands, one per line; '#' starts a comment; numbers are decimal or 0x hex:\n"
+        "  wait-connect MS           wait for the launcher to connect\n"
+        "  expect NAME MS [TEXT]     wait for a frame NAME from the launcher, whose decoded line\n"
+        "                            contains TEXT if given; frames since the last match count\n"
+        "  expect-none NAME MS [TEXT] fail if such a frame arrives within MS\n"
+        "  sleep MS                  keep reading and showing frames for MS\n"
+        "  disconnect                drop the launcher's connection\n"
+        "  send key KEY STATE        normal 13078\n"
+        "  send eject                normal 529, p1 47\n"
+        "  send activity N           normal 529, p1 13, p2 N (the launcher replies A2M_CMD_ACTIVITY_REPLY)\n"
+        "  send get-version          normal 13080 (reply MSG_A2M_VERSION_INFO)\n"
+        "  send mcu-type MCU TUNER   normal 13144\n"
+        "  send mcu-time SECONDS     long 12; 15551999 or less is untrusted (reply MSG_A2M_TIME_CLOCK)\n"
+        "  send rds-time HOUR MINUTE long 82 (reply MSG_A2M_TIME_CLOCK when RDS sync is on)\n"
+        "  send mcu-version TEXT     long 25\n"
+        "  send uuid PREFIX NUMBER   long 212; PREFIX up to 2 characters, - for none\n"
+        "  send key-study B1..B6 V1..V6  long 47; bytes then 16-bit values, missing ones 0\n"
+        "  send normal MSG P1 P2     any normal frame\n"
+        "  send long MSG [HEX...]    any long frame (kind 2), payload as hex bytes\n"
+        "  send can MSG [HEX...]     a CAN frame (kind 3)\n"
+        "  send raw HEX...           bytes as they stand, framed or not\n")
+        + frameNames();
+    return text;
 }

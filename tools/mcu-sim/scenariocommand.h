@@ -30,7 +30,7 @@ struct ScenarioCommand {
     static bool parse(const std::string &line, ScenarioCommand *command, std::string *error);
 
     // The command reference, for --help and "help".
-    static const char *help();
+    static const std::string &help();
 };
 
 #endif // SCENARIOCOMMAND_H

@@ -1,0 +1,264 @@
+#include "mcucapture.h"
+
+#include <pcap/pcap.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+static_assert(DLT_USER0 == McuCaptureLinkType, "captures use the first private link-layer type");
+
+namespace {
+
+const uint32_t SnapLength = McuCapturePseudoHeaderSize + McuCaptureMaxKept;
+
+void putPseudoHeader(unsigned char *p, const McuCaptureRecord &r)
+{
+    p[0] = r.direction;
+    p[1] = r.event;
+    p[2] = 0;
+    p[3] = 0;
+    for (int i = 0; i < 8; ++i)
+        p[4 + i] = static_cast<unsigned char>(r.monotonicNs >> (8 * i));
+}
+
+uint64_t littleEndian64(const unsigned char *p)
+{
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i)
+        v = v << 8 | p[i];
+    return v;
+}
+
+// Empty when the record starts with a pseudo-header of ours.
+std::string pseudoHeaderError(const struct pcap_pkthdr *header, const u_char *data)
+{
+    if (header->caplen < McuCapturePseudoHeaderSize)
+        return "shorter than the pseudo-header (" + std::to_string(header->caplen) + " bytes)";
+    if (header->caplen > header->len)
+        return std::to_string(header->caplen) + " bytes captured of a record of " + std::to_string(header->len);
+    if (data[0] > McuCaptureOut || data[1] > McuCaptureLinkDown || data[2] != 0 || data[3] != 0)
+        return "not an MCU link pseudo-header (direction " + std::to_string(data[0]) + ", event "
+               + std::to_string(data[1]) + ", reserved " + std::to_string(data[2]) + " " + std::to_string(data[3]) + ")";
+    return std::string();
+}
+
+} // namespace
+
+McuCaptureRecord McuCaptureRecord::frame(McuCaptureDirection direction, const unsigned char *data, size_t length)
+{
+    McuCaptureRecord r;
+    r.direction = direction;
+    r.event = McuCaptureFrame;
+    r.fullLength = uint32_t(std::min<size_t>(length, UINT32_MAX));
+    r.keptLength = uint32_t(std::min<size_t>(length, McuCaptureMaxKept));
+    std::memcpy(r.bytes, data, r.keptLength);
+    r.stampNow();
+    return r;
+}
+
+McuCaptureRecord McuCaptureRecord::linkEvent(McuCaptureEvent event, McuCaptureDirection direction)
+{
+    McuCaptureRecord r;
+    r.direction = direction;
+    r.event = event;
+    r.stampNow();
+    return r;
+}
+
+void McuCaptureRecord::stampNow()
+{
+    struct timespec mono;
+    clock_gettime(CLOCK_MONOTONIC, &mono);
+    monotonicNs = uint64_t(mono.tv_sec) * 1000000000u + uint64_t(mono.tv_nsec);
+    clock_gettime(CLOCK_REALTIME, &wall);
+}
+
+std::string McuCaptureRecord::invalidReason() const
+{
+    if (direction > McuCaptureOut || event > McuCaptureLinkDown)
+        return "direction " + std::to_string(direction) + " or event " + std::to_string(event) + " is unknown";
+    if (event != McuCaptureFrame)
+        return fullLength == 0 && keptLength == 0 ? std::string()
+                                                  : "a link event carries " + std::to_string(fullLength) + " frame bytes";
+    if (keptLength > McuCaptureMaxKept)
+        return std::to_string(keptLength) + " frame bytes kept, more than a frame ("
+               + std::to_string(McuCaptureMaxKept) + ")";
+    if (fullLength > McuCaptureMaxFrameLength)
+        return "a frame of " + std::to_string(fullLength) + " bytes, longer than any frame of the link ("
+               + std::to_string(McuCaptureMaxFrameLength) + ")";
+    if (keptLength == 0 || keptLength > fullLength)
+        return std::to_string(keptLength) + " bytes kept of a frame of " + std::to_string(fullLength);
+    return std::string();
+}
+
+McuCaptureWriter::McuCaptureWriter()
+    : m_pcap(nullptr)
+    , m_dumper(nullptr)
+{
+}
+
+McuCaptureWriter::~McuCaptureWriter()
+{
+    close();
+}
+
+bool McuCaptureWriter::open(const std::string &path, std::string *error)
+{
+    close();
+    m_pcap = pcap_open_dead(DLT_USER0, int(SnapLength));
+    if (!m_pcap) {
+        *error = path + ": libpcap cannot describe the capture";
+        return false;
+    }
+    // Opened here rather than by pcap_dump_open, which takes "-" for standard output.
+    FILE *file = std::fopen(path.c_str(), "wbe");
+    if (!file) {
+        *error = path + ": " + std::strerror(errno);
+        close();
+        return false;
+    }
+    m_dumper = pcap_dump_fopen(m_pcap, file);
+    if (!m_dumper) {
+        *error = path + ": " + pcap_geterr(m_pcap);
+        std::fclose(file);
+        close();
+        return false;
+    }
+    m_path = path;
+    if (pcap_dump_flush(m_dumper) != 0) {
+        *error = path + ": " + std::strerror(errno);
+        close();
+        return false;
+    }
+    return true;
+}
+
+bool McuCaptureWriter::write(const McuCaptureRecord &record, std::string *error)
+{
+    if (!m_dumper) {
+        *error = "no capture file is open";
+        return false;
+    }
+    const std::string invalid = record.invalidReason();
+    if (!invalid.empty()) {
+        *error = m_path + ": record not written: " + invalid;
+        return false;
+    }
+    unsigned char data[SnapLength];
+    putPseudoHeader(data, record);
+    std::memcpy(data + McuCapturePseudoHeaderSize, record.bytes, record.keptLength);
+
+    struct pcap_pkthdr header;
+    header.ts.tv_sec = record.wall.tv_sec;
+    header.ts.tv_usec = suseconds_t(record.wall.tv_nsec / 1000);
+    header.caplen = McuCapturePseudoHeaderSize + record.keptLength;
+    header.len = McuCapturePseudoHeaderSize + record.fullLength;
+    pcap_dump(reinterpret_cast<u_char *>(m_dumper), &header, data);
+    if (pcap_dump_flush(m_dumper) != 0) {
+        *error = m_path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+void McuCaptureWriter::close()
+{
+    if (m_dumper)
+        pcap_dump_close(m_dumper);
+    m_dumper = nullptr;
+    if (m_pcap)
+        pcap_close(m_pcap);
+    m_pcap = nullptr;
+    m_path.clear();
+}
+
+McuCaptureReader::McuCaptureReader()
+    : m_pcap(nullptr)
+    , m_count(0)
+{
+}
+
+McuCaptureReader::~McuCaptureReader()
+{
+    close();
+}
+
+bool McuCaptureReader::open(const std::string &path, std::string *error)
+{
+    close();
+    char pcapError[PCAP_ERRBUF_SIZE] = "";
+    m_pcap = pcap_open_offline(path.c_str(), pcapError);
+    if (!m_pcap) {
+        *error = path + ": " + pcapError;
+        return false;
+    }
+    const int linkType = pcap_datalink(m_pcap);
+    if (linkType != DLT_USER0) {
+        *error = path + ": link-layer type " + std::to_string(linkType) + " is not the MCU link's ("
+                 + std::to_string(DLT_USER0) + ", USER0)";
+        close();
+        return false;
+    }
+    m_path = path;
+    return true;
+}
+
+McuCaptureReader::Result McuCaptureReader::next(McuCaptureRecord *record, std::string *error)
+{
+    if (!m_error.empty() || !m_pcap) {
+        *error = m_pcap ? m_error : "no capture file is open";
+        return Error;
+    }
+    struct pcap_pkthdr *header;
+    const u_char *data;
+    const int got = pcap_next_ex(m_pcap, &header, &data);
+    if (got == PCAP_ERROR_BREAK)
+        return End;
+    std::string why = got == 1 ? pseudoHeaderError(header, data) : pcap_geterr(m_pcap);
+    if (why.empty()) {
+        record->direction = McuCaptureDirection(data[0]);
+        record->event = McuCaptureEvent(data[1]);
+        record->monotonicNs = littleEndian64(data + 4);
+        record->wall.tv_sec = header->ts.tv_sec;
+        record->wall.tv_nsec = long(header->ts.tv_usec) * 1000;
+        record->fullLength = header->len - McuCapturePseudoHeaderSize;
+        record->keptLength = header->caplen - McuCapturePseudoHeaderSize;
+        why = record->invalidReason();
+    }
+    if (!why.empty()) {
+        m_error = m_path + ": record " + std::to_string(m_count + 1) + ": " + why;
+        *error = m_error;
+        return Error;
+    }
+    std::memcpy(record->bytes, data + McuCapturePseudoHeaderSize, record->keptLength);
+    std::memset(record->bytes + record->keptLength, 0, McuCaptureMaxKept - record->keptLength);
+    ++m_count;
+    return Record;
+}
+
+void McuCaptureReader::close()
+{
+    if (m_pcap)
+        pcap_close(m_pcap);
+    m_pcap = nullptr;
+    m_path.clear();
+    m_count = 0;
+    m_error.clear();
+}
+
+bool McuCaptureReader::readAll(const std::string &path, std::vector<McuCaptureRecord> *records, std::string *error)
+{
+    records->clear();
+    McuCaptureReader reader;
+    if (!reader.open(path, error))
+        return false;
+    McuCaptureRecord record;
+    Result result;
+    while ((result = reader.next(&record, error)) == Record)
+        records->push_back(record);
+    if (result == Error)
+        records->clear();
+    return result == End;
+}

@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Records a scripted session with `mcu-sim --pcap` against the launcher process,
+# decodes the capture with tshark and the Lua dissector, and compares every
+# record's decoded fields with the frames the session sent (session.expected).
+# A cross build's programs start through HEADUNIT_TEST_EMULATOR; tshark is the host's.
+#   run_capture_dissector.sh <mcu-sim> <launcher_e2e> <service name> <dissector> <scenario> <expected>
+set -u
+sim=$1 launcher=$2 name=$3 dissector=$4 scenario=$5 expected=$6
+emulator=${HEADUNIT_TEST_EMULATOR:-}
+
+fields=(mcu.dir mcu.event mcu.kind mcu.msg mcu.name mcu.cmd mcu.cmd_name mcu.p1 mcu.p2 mcu.len
+        mcu.mcu_type mcu.tuner_type mcu.mcu_time mcu.mcu_version mcu.key_study.byte mcu.key_study.value
+        mcu.rds.hour mcu.rds.minute mcu.uuid mcu.uuid.prefix mcu.uuid.number mcu.source.id mcu.source.arg
+        mcu.key_color mcu.heartbeat_on mcu.clock mcu.version.customer mcu.version.sdk mcu.version.date
+        mcu.data _ws.expert.message)
+
+if ! command -v tshark > /dev/null; then
+    echo "FAIL: tshark is not installed (scripts/install-deps.sh installs it)"
+    exit 1
+fi
+
+work=$(mktemp -d)
+launcher_pid=
+cleanup() {
+    [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A home of its own, so that no personal plugin or preference takes part.
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
+mkdir -p "$HOME"
+lua=(-X "lua_script:$dissector")
+
+# tshark skips Lua scripts in some versions when run as root, and then decodes
+# nothing without saying so: the protocol must be there.
+if ! tshark -G protocols "${lua[@]}" < /dev/null 2> "$work/tshark.err" | awk -F'\t' '$3 == "mcu" { found = 1 } END { exit !found }'; then
+    echo "FAIL: the dissector did not load"
+    cat "$work/tshark.err"
+    exit 1
+fi
+
+$emulator "$sim" --name "$name" --pcap "$work/session.pcap" --scenario "$scenario" > "$work/sim.log" 2>&1 &
+sim_pid=$!
+QT_QPA_PLATFORM=offscreen HEADUNIT_SETTINGS="$work/settings.ini" $emulator "$launcher" > "$work/launcher.log" 2>&1 &
+launcher_pid=$!
+wait "$sim_pid"
+status=$?
+if [ "$status" -ne 0 ]; then
+    echo "FAIL: the session did not pass (mcu-sim exit $status)"
+    cat "$work/sim.log"
+    echo "--- launcher log"
+    cat "$work/launcher.log"
+    exit 1
+fi
+
+args=()
+for f in "${fields[@]}"; do
+    args+=(-e "$f")
+done
+if ! tshark "${lua[@]}" -r "$work/session.pcap" -T fields -E header=y -E separator=/t "${args[@]}" \
+        < /dev/null > "$work/fields.tsv" 2> "$work/tshark.err"; then
+    echo "FAIL: tshark could not read the capture"
+    cat "$work/tshark.err"
+    exit 1
+fi
+# One line a record: its non-empty fields as name=value.
+awk -F'\t' 'NR == 1 { for (i = 1; i <= NF; ++i) name[i] = $i; next }
+            { line = ""; for (i = 1; i <= NF; ++i) if ($i != "") line = line (line == "" ? "" : " ") name[i] "=" $i; print line }' \
+    "$work/fields.tsv" > "$work/decoded.txt"
+
+# The launcher set the radio time on its today, local time: ours, or yesterday past midnight.
+rds_clock="($(date -d '07:05' +%s)|$(date -d 'yesterday 07:05' +%s))"
+grep -v '^#' "$expected" | sed "s/RDS_CLOCK/$rds_clock/" > "$work/patterns.txt"
+
+mapfile -t decoded < "$work/decoded.txt"
+mapfile -t patterns < "$work/patterns.txt"
+failed=0
+for i in "${!patterns[@]}"; do
+    line=${decoded[$i]-"(no record)"}
+    if ! [[ $line =~ ^${patterns[$i]}$ ]]; then
+        echo "record $((i + 1)): decoded:  $line"
+        echo "record $((i + 1)): expected: ${patterns[$i]}"
+        failed=1
+    fi
+done
+if [ "${#decoded[@]}" -ne "${#patterns[@]}" ]; then
+    echo "${#decoded[@]} records decoded, ${#patterns[@]} expected"
+    failed=1
+fi
+if [ "$failed" -ne 0 ]; then
+    echo "FAIL: the decoded capture differs from the session"
+    echo "--- decoded"
+    cat "$work/decoded.txt"
+    echo "--- mcu-sim"
+    cat "$work/sim.log"
+    exit 1
+fi
+echo "${#decoded[@]} records decoded as sent"

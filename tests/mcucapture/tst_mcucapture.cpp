@@ -1,0 +1,239 @@
+#include <QtTest>
+
+#include <mcucapture.h>
+
+#include "mcutestframes.h"
+
+#include <pcap/pcap.h>
+
+using McuTestFrames::normal;
+using McuTestFrames::outboundLong;
+using McuTestFrames::word;
+
+namespace {
+
+McuCaptureRecord frameRecord(McuCaptureDirection direction, const QByteArray &bytes, uint32_t fullLength)
+{
+    McuCaptureRecord r = McuCaptureRecord::frame(direction, reinterpret_cast<const unsigned char *>(bytes.constData()),
+                                                 size_t(bytes.size()));
+    r.fullLength = fullLength;
+    return r;
+}
+
+QByteArray kept(const McuCaptureRecord &r)
+{
+    return QByteArray(reinterpret_cast<const char *>(r.bytes), int(r.keptLength));
+}
+
+// A pseudo-header as the format lays it out.
+QByteArray pseudoHeader(uint8_t direction, uint8_t event, uint64_t monotonicNs, uint16_t reserved = 0)
+{
+    QByteArray h(12, '\0');
+    h[0] = char(direction);
+    h[1] = char(event);
+    qToLittleEndian(reserved, h.data() + 2);
+    qToLittleEndian(monotonicNs, h.data() + 4);
+    return h;
+}
+
+// pcap records written by libpcap as they stand, so that the reader meets
+// files our writer never makes. A record's orig length is its size unless given.
+struct RawRecord {
+    QByteArray bytes;
+    uint32_t origLength = 0;
+};
+
+bool writeRaw(const QString &path, int linkType, const QList<RawRecord> &records)
+{
+    pcap_t *dead = pcap_open_dead(linkType, 65535);
+    pcap_dumper_t *dumper = dead ? pcap_dump_open(dead, path.toLocal8Bit().constData()) : nullptr;
+    if (!dumper) {
+        if (dead)
+            pcap_close(dead);
+        return false;
+    }
+    for (const RawRecord &r : records) {
+        struct pcap_pkthdr header = {};
+        header.caplen = uint32_t(r.bytes.size());
+        header.len = r.origLength ? r.origLength : header.caplen;
+        pcap_dump(reinterpret_cast<u_char *>(dumper), &header, reinterpret_cast<const u_char *>(r.bytes.constData()));
+    }
+    pcap_dump_close(dumper);
+    pcap_close(dead);
+    return true;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(McuCaptureRecord)
+Q_DECLARE_METATYPE(RawRecord)
+
+class tst_McuCapture : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void roundTrip();
+    void writerRefuses_data();
+    void writerRefuses();
+    void readerRefuses_data();
+    void readerRefuses();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void tst_McuCapture::roundTrip()
+{
+    const QString path = m_dir.filePath("session.pcap");
+    const QByteArray cutLong = word(2) + word(57) + word(500) + QByteArray(256, 'x');
+    QList<McuCaptureRecord> written = {
+        McuCaptureRecord::linkEvent(McuCaptureLinkUp, McuCaptureOut),
+        frameRecord(McuCaptureOut, normal(12, 17, 2), 16),
+        frameRecord(McuCaptureIn, cutLong, 500),
+        frameRecord(McuCaptureOut, outboundLong(2, 195, QByteArray::fromHex("0465928d20")), 264),
+        McuCaptureRecord::linkEvent(McuCaptureLinkDown, McuCaptureIn),
+    };
+    written[1].monotonicNs = 0x0102030405060708;
+
+    McuCaptureWriter writer;
+    std::string error;
+    QVERIFY2(writer.open(path.toStdString(), &error), error.c_str());
+    for (const McuCaptureRecord &r : written)
+        QVERIFY2(writer.write(r, &error), error.c_str());
+    // Flushed record by record: complete on disk before the writer closes.
+    std::vector<McuCaptureRecord> read;
+    QVERIFY2(McuCaptureReader::readAll(path.toStdString(), &read, &error), error.c_str());
+    QCOMPARE(int(read.size()), written.size());
+    for (int i = 0; i < written.size(); ++i) {
+        const McuCaptureRecord &w = written[i], &r = read[size_t(i)];
+        QCOMPARE(r.direction, w.direction);
+        QCOMPARE(r.event, w.event);
+        QCOMPARE(r.monotonicNs, w.monotonicNs);
+        QCOMPARE(r.wall.tv_sec, w.wall.tv_sec);
+        QCOMPARE(r.wall.tv_nsec / 1000, w.wall.tv_nsec / 1000);
+        QCOMPARE(r.fullLength, w.fullLength);
+        QCOMPARE(kept(r), kept(w));
+    }
+    QCOMPARE(read[2].keptLength, 268u);
+    writer.close();
+
+    // The layout the dissector reads: link type, lengths, pseudo-header bytes.
+    char pcapError[PCAP_ERRBUF_SIZE];
+    pcap_t *p = pcap_open_offline(path.toLocal8Bit().constData(), pcapError);
+    QVERIFY2(p, pcapError);
+    QCOMPARE(pcap_datalink(p), 147);
+    struct pcap_pkthdr *header;
+    const u_char *data;
+    QList<QByteArray> records;
+    QList<QPair<uint32_t, uint32_t>> lengths;
+    while (pcap_next_ex(p, &header, &data) == 1) {
+        records << QByteArray(reinterpret_cast<const char *>(data), int(header->caplen));
+        lengths << qMakePair(header->caplen, header->len);
+    }
+    pcap_close(p);
+    QCOMPARE(lengths, (QList<QPair<uint32_t, uint32_t>>{{12, 12}, {28, 28}, {280, 512}, {276, 276}, {12, 12}}));
+    QCOMPARE(records[1], pseudoHeader(1, 0, 0x0102030405060708) + normal(12, 17, 2));
+    QCOMPARE(records[4].left(4), pseudoHeader(0, 2, 0).left(4));
+}
+
+void tst_McuCapture::writerRefuses_data()
+{
+    QTest::addColumn<McuCaptureRecord>("record");
+    QTest::addColumn<QString>("error");
+
+    // The limits both ends share are the reader's rows; these only a writer can meet.
+    const QByteArray frame(268, 'x');
+    QTest::newRow("kept more than its length") << frameRecord(McuCaptureIn, frame, 20) << "268 bytes kept of a frame of 20";
+    QTest::newRow("frame without bytes") << frameRecord(McuCaptureOut, QByteArray(), 0) << "0 bytes kept of a frame of 0";
+    McuCaptureRecord badDirection = McuCaptureRecord::linkEvent(McuCaptureLinkUp, McuCaptureOut);
+    badDirection.direction = McuCaptureDirection(2);
+    QTest::newRow("direction 2") << badDirection << "direction 2 or event 1 is unknown";
+}
+
+void tst_McuCapture::writerRefuses()
+{
+    QFETCH(McuCaptureRecord, record);
+    QFETCH(QString, error);
+
+    const std::string path = m_dir.filePath(QTest::currentDataTag()).toStdString();
+    McuCaptureWriter writer;
+    std::string why;
+    QVERIFY(!writer.write(record, &why));
+    QCOMPARE(QString::fromStdString(why), QString("no capture file is open"));
+    QVERIFY2(writer.open(path, &why), why.c_str());
+    QVERIFY(!writer.write(record, &why));
+    QCOMPARE(QString::fromStdString(why), QString::fromStdString(path) + ": record not written: " + error);
+
+    // Nothing of it reached the file, and the writer goes on.
+    const McuCaptureRecord good = McuCaptureRecord::linkEvent(McuCaptureLinkUp, McuCaptureOut);
+    QVERIFY2(writer.write(good, &why), why.c_str());
+    std::vector<McuCaptureRecord> read;
+    QVERIFY2(McuCaptureReader::readAll(path, &read, &why), why.c_str());
+    QCOMPARE(int(read.size()), 1);
+}
+
+void tst_McuCapture::readerRefuses_data()
+{
+    // A file of raw records (or of raw bytes, when link type is 0), cut to
+    // cutTo bytes if that is not 0, and the error.
+    QTest::addColumn<int>("linkType");
+    QTest::addColumn<QList<RawRecord>>("records");
+    QTest::addColumn<QByteArray>("rawFile");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<int>("cutTo");
+
+    const RawRecord up{pseudoHeader(1, 1, 1)};
+    const RawRecord key{pseudoHeader(0, 0, 2) + normal(13078, 5, 1)};
+    QTest::newRow("another link type") << 1 << QList<RawRecord>{up} << QByteArray()
+                                       << "link-layer type 1 is not the MCU link's (147, USER0)" << 0;
+    QTest::newRow("not a capture") << 0 << QList<RawRecord>() << QByteArray("wait-connect 5000\n")
+                                   << "unknown file format" << 0;
+    QTest::newRow("record shorter than the pseudo-header")
+        << 147 << QList<RawRecord>{up, {QByteArray(5, '\0')}} << QByteArray()
+        << "record 2: shorter than the pseudo-header (5 bytes)" << 0;
+    QTest::newRow("direction 2") << 147 << QList<RawRecord>{{pseudoHeader(2, 0, 1) + normal(1, 2, 3)}} << QByteArray()
+                                 << "record 1: not an MCU link pseudo-header (direction 2, event 0, reserved 0 0)" << 0;
+    QTest::newRow("reserved bytes set") << 147 << QList<RawRecord>{up, key, {pseudoHeader(0, 0, 3, 0x0100) + normal(1, 2, 3)}}
+                                        << QByteArray()
+                                        << "record 3: not an MCU link pseudo-header (direction 0, event 0, reserved 0 1)" << 0;
+    QTest::newRow("269 frame bytes") << 147 << QList<RawRecord>{{pseudoHeader(0, 0, 1) + QByteArray(269, 'x')}} << QByteArray()
+                                     << "record 1: 269 frame bytes kept, more than a frame (268)" << 0;
+    QTest::newRow("frame longer than any") << 147 << QList<RawRecord>{{pseudoHeader(0, 0, 1) + QByteArray(268, 'x'), 12 + 20000}}
+                                           << QByteArray() << "record 1: a frame of 20000 bytes, longer than any frame of the link" << 0;
+    QTest::newRow("link down with bytes") << 147 << QList<RawRecord>{{pseudoHeader(0, 2, 1) + normal(1, 2, 3)}} << QByteArray()
+                                          << "record 1: a link event carries 16 frame bytes" << 0;
+    QTest::newRow("more captured than sent") << 147 << QList<RawRecord>{{pseudoHeader(0, 0, 1) + normal(1, 2, 3), 20}}
+                                             << QByteArray() << "record 1: 28 bytes captured of a record of 20" << 0;
+    // File header 24 bytes, then 16 per record header: the key frame ends at 96.
+    QTest::newRow("truncated") << 147 << QList<RawRecord>{up, key} << QByteArray()
+                               << "record 2: truncated dump file; tried to read 28 captured bytes, only got 22" << 90;
+}
+
+void tst_McuCapture::readerRefuses()
+{
+    QFETCH(int, linkType);
+    QFETCH(QList<RawRecord>, records);
+    QFETCH(QByteArray, rawFile);
+    QFETCH(QString, error);
+    QFETCH(int, cutTo);
+
+    const QString path = m_dir.filePath(QTest::currentDataTag());
+    if (linkType == 0) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(rawFile) == rawFile.size());
+    } else {
+        QVERIFY(writeRaw(path, linkType, records));
+    }
+    if (cutTo > 0)
+        QVERIFY(QFile::resize(path, cutTo));
+    std::vector<McuCaptureRecord> read(1);
+    std::string why;
+    QVERIFY(!McuCaptureReader::readAll(path.toStdString(), &read, &why));
+    QVERIFY(read.empty());
+    QVERIFY2(QString::fromStdString(why).startsWith(path + ": "), why.c_str());
+    QVERIFY2(QString::fromStdString(why).contains(error), why.c_str());
+}
+
+QTEST_GUILESS_MAIN(tst_McuCapture)
+#include "tst_mcucapture.moc"
