@@ -1,64 +1,45 @@
 // mcu-sim: plays the MCU service for a launcher on this machine.
 
+#include "capturesession.h"
+#include "captureplayer.h"
 #include "mcusimulator.h"
 #include "scenariorunner.h"
+#include "scenariowriter.h"
+#include "simoptions.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <unistd.h>
 
-namespace {
-
-void usage(FILE *out)
-{
-    std::fputs("usage: mcu-sim [--name @NAME] [--scenario FILE | --interactive] [--pcap FILE] [--quiet] [--help]\n"
-               "  --name @NAME      abstract socket name to listen on (default @silverwren)\n"
-               "  --scenario FILE   run FILE and exit: 0 all expectations met, 1 one failed, 2 bad scenario\n"
-               "  --interactive     read commands from standard input (the default without --scenario)\n"
-               "  --pcap FILE       record the session, both directions, to FILE (pcap; see tools/wireshark)\n"
-               "  --quiet           show only failures and the outcome\n"
-               "Lines: '<- ' frames from the launcher, '-> ' frames to it, '-- ' events, '!! ' failures.\n\n",
-               out);
-    std::fputs(ScenarioCommand::help().c_str(), out);
-}
-
-} // namespace
-
 int main(int argc, char **argv)
 {
-    std::string name = "@silverwren";
-    std::string scenario;
-    std::string pcap;
-    bool interactive = false;
-    bool quiet = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            usage(stdout);
-            return 0;
-        } else if (arg == "--name" && i + 1 < argc) {
-            name = argv[++i];
-        } else if (arg == "--scenario" && i + 1 < argc) {
-            scenario = argv[++i];
-        } else if (arg == "--pcap" && i + 1 < argc) {
-            pcap = argv[++i];
-        } else if (arg == "--interactive") {
-            interactive = true;
-        } else if (arg == "--quiet") {
-            quiet = true;
-        } else {
-            std::fprintf(stderr, "mcu-sim: bad argument \"%s\"\n", arg.c_str());
-            usage(stderr);
-            return ScenarioRunner::Unusable;
-        }
-    }
-    if (interactive && !scenario.empty()) {
-        std::fputs("mcu-sim: --scenario and --interactive exclude each other\n", stderr);
+    SimOptions options;
+    std::string error;
+    if (!SimOptions::parse(argc, argv, &options, &error)) {
+        std::fprintf(stderr, "mcu-sim: %s\n", error.c_str());
+        SimOptions::usage(stderr);
         return ScenarioRunner::Unusable;
+    }
+    if (options.mode == SimOptions::Help) {
+        SimOptions::usage(stdout);
+        return 0;
+    }
+
+    // A capture is checked whole before anything is played or written.
+    CaptureSession capture;
+    const bool fromCapture = options.mode == SimOptions::Replay || options.mode == SimOptions::ScenarioFrom;
+    if (fromCapture && !capture.load(options.file, &error)) {
+        std::fprintf(stderr, "mcu-sim: %s\n", error.c_str());
+        return ScenarioRunner::Unusable;
+    }
+    if (options.mode == SimOptions::ScenarioFrom) {
+        for (const std::string &line : ScenarioWriter::lines(capture, options.file))
+            std::printf("%s\n", line.c_str());
+        return std::fflush(stdout) == 0 ? 0 : ScenarioRunner::Unusable;
     }
 
     // Flushed line by line: a test or a person watches the output through a pipe.
+    const bool quiet = options.quiet;
     const McuSimulator::LineSink print = [quiet](McuSimulator::LineKind kind, const std::string &line) {
         if (quiet && kind != McuSimulator::Result)
             return;
@@ -69,15 +50,16 @@ int main(int argc, char **argv)
     };
 
     McuSimulator sim(print);
-    std::string error;
-    if (!pcap.empty() && !sim.captureTo(pcap, &error)) {
+    if (!options.pcap.empty() && !sim.captureTo(options.pcap, &error)) {
         std::fprintf(stderr, "mcu-sim: %s\n", error.c_str());
         return ScenarioRunner::Unusable;
     }
-    if (!sim.listen(name, &error)) {
+    if (!sim.listen(options.name, &error)) {
         std::fprintf(stderr, "mcu-sim: %s\n", error.c_str());
         return ScenarioRunner::Unusable;
     }
+    if (options.mode == SimOptions::Replay)
+        return CapturePlayer(sim, capture, options.pace, print).run(options.file);
     ScenarioRunner runner(sim, print);
-    return scenario.empty() ? runner.runInteractive(STDIN_FILENO) : runner.runFile(scenario);
+    return options.mode == SimOptions::Scenario ? runner.runFile(options.file) : runner.runInteractive(STDIN_FILENO);
 }

@@ -19,6 +19,7 @@ McuSimulator::McuSimulator(LineSink sink)
     : m_sink(std::move(sink))
     , m_listenFd(-1)
     , m_connFd(-1)
+    , m_connections(0)
 {
 }
 
@@ -111,6 +112,7 @@ void McuSimulator::accept()
     if (m_connFd >= 0)
         dropConnection("replaced by a new connection", McuCaptureOut);
     m_connFd = fd;
+    ++m_connections;
     m_decoder.reset();
     capture(McuCaptureRecord::linkEvent(McuCaptureLinkUp, McuCaptureOut));
     m_sink(Info, "-- launcher connected");
@@ -124,6 +126,8 @@ void McuSimulator::readConnection()
         for (DecodedFrame &frame : m_decoder.feed(buf, size_t(n))) {
             capture(McuCaptureRecord::frame(McuCaptureOut, frame.bytes.data(), frame.bytes.size()));
             m_sink(Traffic, "<- " + frame.text);
+            if (m_observer)
+                m_observer(frame);
             if (m_kept.size() == MaxKept)
                 m_kept.pop_front();
             m_kept.push_back(std::move(frame));
@@ -220,6 +224,18 @@ bool McuSimulator::pump(int ms, int wakeFd)
             return true;
     }
     return false;
+}
+
+bool McuSimulator::pumpUntil(const std::function<bool()> &done, int ms)
+{
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
+    for (bool polled = false; !done(); polled = true) {
+        const int left = remainingMs(deadline);
+        if (left == 0 && polled)
+            return false;
+        pollOnce(left, -1);
+    }
+    return true;
 }
 
 bool McuSimulator::claim(const std::string &name, const std::string &match, bool wellFormedOnly)

@@ -6,6 +6,7 @@
 #include <mcucapture.h>
 
 #include <chrono>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <string>
@@ -25,6 +26,7 @@ public:
         Result,    // failures and the outcome, shown even when quiet
     };
     typedef std::function<void(LineKind, const std::string &)> LineSink;
+    typedef std::function<void(const DecodedFrame &)> FrameObserver;
 
     explicit McuSimulator(LineSink sink);
     ~McuSimulator();
@@ -39,6 +41,9 @@ public:
     bool captureTo(const std::string &path, std::string *error);
 
     bool isConnected() const { return m_connFd >= 0; }
+    // Connections taken since listen(); the frames of the current one arrive
+    // while this is its number.
+    uint64_t connections() const { return m_connections; }
     bool waitConnected(int ms);
     bool send(const std::vector<unsigned char> &bytes, std::string *error);
     void disconnect();
@@ -46,6 +51,11 @@ public:
     // Reads, shows and keeps frames for ms (-1: no limit), returning early and
     // true as soon as wakeFd (if not -1) is readable.
     bool pump(int ms, int wakeFd = -1);
+    // Reads, shows and keeps frames until done() holds, for at most ms; reads
+    // at least once. Returns done().
+    bool pumpUntil(const std::function<bool()> &done, int ms);
+    // Also hands every frame received from now on to observer, as it arrives.
+    void observeFrames(FrameObserver observer) { m_observer = std::move(observer); }
 
     // Claims the oldest kept well-formed frame called name whose line contains
     // match, waiting up to ms for one to arrive.
@@ -71,11 +81,13 @@ private:
     LineSink m_sink;
     int m_listenFd;
     int m_connFd;
+    uint64_t m_connections;
     FrameDecoder m_decoder;
     // Frames not yet claimed by an expectation, oldest first; bounded so an
     // unwatched heartbeat cannot grow it for ever.
     std::deque<DecodedFrame> m_kept;
     McuCaptureWriter m_capture;   // not open when the session is not recorded
+    FrameObserver m_observer;     // empty unless someone watches the frames
 };
 
 #endif // MCUSIMULATOR_H

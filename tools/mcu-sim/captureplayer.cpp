@@ -1,0 +1,193 @@
+#include "captureplayer.h"
+
+#include "inboundcommand.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+// A fresh launcher starts its services before it connects; under emulation
+// that takes a while.
+const int ConnectTimeoutMs = 30000;
+// How long the launcher's frames of a connection may take to arrive before the
+// connection is ended (or the replay ends) without them.
+const int ReplyWaitMs = 5000;
+// How long frames are still taken after the end, so that an extra one shows.
+const int QuietMs = 500;
+
+std::string plural(size_t n, const char *thing)
+{
+    return std::to_string(n) + " " + thing + (n == 1 ? "" : "s");
+}
+
+std::string speedText(double speed)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", speed);
+    return text;
+}
+
+} // namespace
+
+CapturePlayer::CapturePlayer(McuSimulator &sim, const CaptureSession &session, Pace pace, McuSimulator::LineSink sink)
+    : m_sim(sim)
+    , m_session(session)
+    , m_pace(pace)
+    , m_sink(std::move(sink))
+    , m_anchorNs(0)
+    , m_lastRecord(0)
+    , m_causesSeen(!session.beginsInsideConnection())
+{
+}
+
+CapturePlayer::~CapturePlayer()
+{
+    m_sim.observeFrames(nullptr);
+}
+
+int CapturePlayer::run(const std::string &sourceName)
+{
+    m_sim.observeFrames([this](const DecodedFrame &frame) { onFrame(frame); });
+    const std::string pace = m_pace.asFastAsPossible ? "as fast as possible"
+                             : m_pace.speed == 1.0   ? "at the capture's pace"
+                                                     : "at " + speedText(m_pace.speed) + " times the capture's pace";
+    m_sink(McuSimulator::Info, "-- replaying " + sourceName + ": " + std::to_string(m_session.recordCount()) + " records, "
+                                   + plural(m_session.connectionCount(), "connection") + ", " + pace);
+    for (const std::string &note : m_session.notes())
+        m_sink(McuSimulator::Info, "-- " + note);
+
+    const std::vector<CaptureSession::Step> &steps = m_session.steps();
+    std::string why;
+    size_t stoppedAt = 0;
+    if (m_session.beginsInsideConnection()) {
+        m_sink(McuSimulator::Info, "-- the capture begins inside a connection");
+        if (!awaitConnection(0, 0, &why))
+            stoppedAt = steps.front().record;
+    }
+    for (size_t i = 0; stoppedAt == 0 && i < steps.size(); ++i) {
+        if (!play(steps[i], &why))
+            stoppedAt = steps[i].record;
+    }
+    const bool whole = stoppedAt == 0;
+    if (!whole)
+        m_sink(McuSimulator::Result, "!! replay stopped at record " + std::to_string(stoppedAt) + ": " + why + "; records "
+                                         + std::to_string(stoppedAt) + " to " + std::to_string(m_session.recordCount())
+                                         + " were not played");
+    if (whole && m_sim.isConnected() && m_sim.connections() == m_session.connectionCount()) {
+        awaitReplies(m_session.connectionCount() - 1);
+        m_sim.pumpUntil([] { return false; }, QuietMs);
+    }
+    m_sim.observeFrames(nullptr);
+    return report(sourceName, whole) ? Passed : Failed;
+}
+
+bool CapturePlayer::play(const CaptureSession::Step &step, std::string *why)
+{
+    const std::string record = "record " + std::to_string(step.record);
+    switch (step.kind) {
+    case CaptureSession::Step::Connect:
+        if (!awaitConnection(step.connection, step.atNs, why))
+            return false;
+        // The capture holds this connection from its start.
+        m_causesSeen = true;
+        break;
+    case CaptureSession::Step::Disconnect:
+        waitFor(step);
+        awaitReplies(step.connection);
+        if (step.by == McuCaptureOut)
+            m_sink(McuSimulator::Info, "-- " + record + ": the launcher closed the connection in the capture");
+        if (m_sim.isConnected() && m_sim.connections() == step.connection + 1)
+            m_sim.disconnect();
+        break;
+    case CaptureSession::Step::Send:
+        waitFor(step);
+        if (!m_sim.isConnected()) {
+            *why = "the launcher's connection ended before it, where the capture shows it up";
+            return false;
+        }
+        if (m_sim.connections() != step.connection + 1) {
+            *why = "the launcher connected anew before it, where the capture shows no new connection";
+            return false;
+        }
+        if (!m_sim.send(step.bytes, why))
+            return false;
+        m_sink(McuSimulator::Traffic, "-> " + record + ": " + InboundCommand::shown(step.bytes));
+        m_causesSeen = true;
+        break;
+    case CaptureSession::Step::Expect:
+        m_comparison.expect(step.connection, step.record, step.bytes, step.connection == 0 && !m_causesSeen);
+        return true;
+    case CaptureSession::Step::Unheard:
+        m_sink(McuSimulator::Info, "-- " + record + ": not compared, the launcher sent it while the link was down: "
+                                       + FrameDecoder::decode(step.bytes.data(), step.bytes.size()).text);
+        return true;
+    }
+    m_lastRecord = step.record;
+    return true;
+}
+
+bool CapturePlayer::awaitConnection(size_t connection, uint64_t atNs, std::string *why)
+{
+    if (!m_sim.pumpUntil([this, connection] { return m_sim.connections() > connection; }, ConnectTimeoutMs)) {
+        *why = "the launcher did not connect within " + std::to_string(ConnectTimeoutMs) + " ms";
+        return false;
+    }
+    m_anchor = Clock::now();
+    m_anchorNs = atNs;
+    return true;
+}
+
+void CapturePlayer::awaitReplies(size_t connection)
+{
+    m_sim.pumpUntil([this, connection] { return m_comparison.allArrived(connection) || !m_sim.isConnected(); },
+                    ReplyWaitMs);
+}
+
+void CapturePlayer::waitFor(const CaptureSession::Step &step)
+{
+    if (m_pace.asFastAsPossible) {
+        // Still reads what is waiting, so the launcher never finds the socket full.
+        m_sim.pumpUntil([] { return false; }, 0);
+        return;
+    }
+    const double ns = double(step.atNs > m_anchorNs ? step.atNs - m_anchorNs : 0) / m_pace.speed;
+    const Clock::time_point due = m_anchor + std::chrono::nanoseconds(int64_t(ns));
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count();
+    m_sim.pumpUntil([] { return false; }, left > 0 ? int(std::min<int64_t>(left, INT_MAX)) : 0);
+}
+
+void CapturePlayer::onFrame(const DecodedFrame &frame)
+{
+    // The launcher greets again after the capture's last connection ended: nothing to compare with.
+    const size_t connection = size_t(m_sim.connections() - 1);
+    if (connection < m_session.connectionCount())
+        m_comparison.receive(connection, m_lastRecord, frame, connection == 0 && !m_causesSeen);
+}
+
+bool CapturePlayer::report(const std::string &sourceName, bool whole)
+{
+    size_t count[5] = {};
+    size_t byForm = 0;
+    for (const ReplayComparison::Entry &e : m_comparison.entries()) {
+        ++count[e.verdict];
+        byForm += e.verdict == ReplayComparison::Matched && !e.sameBytes;
+        const bool fine = e.verdict == ReplayComparison::Matched || e.verdict == ReplayComparison::NotCompared;
+        m_sink(fine ? McuSimulator::Info : McuSimulator::Result, ReplayComparison::line(e));
+    }
+    const bool passed = whole && count[ReplayComparison::Missing] + count[ReplayComparison::Extra]
+                                         + count[ReplayComparison::Different] == 0;
+    std::string summary = std::to_string(count[ReplayComparison::Matched]) + " matched (" + std::to_string(byForm)
+                          + " of them by form), " + std::to_string(count[ReplayComparison::Missing]) + " missing, "
+                          + std::to_string(count[ReplayComparison::Extra]) + " extra, "
+                          + std::to_string(count[ReplayComparison::Different]) + " different";
+    if (count[ReplayComparison::NotCompared] > 0)
+        summary += ", " + std::to_string(count[ReplayComparison::NotCompared]) + " not compared";
+    if (!whole)
+        summary += ", not played to the end";
+    m_sink(McuSimulator::Result, (passed ? "== replay of " + sourceName + " passed: " : "!! replay of " + sourceName + " FAILED: ")
+                                     + summary);
+    return passed;
+}

@@ -1,0 +1,135 @@
+#include "replaycomparison.h"
+
+#include <mcuframes.h>
+#include <mcumessages.h>
+#include <mcuwords.h>
+
+#include <algorithm>
+#include <map>
+
+void ReplayComparison::expect(size_t connection, size_t record, const std::vector<unsigned char> &frame, bool causeUnseen)
+{
+    m_expected.push_back({connection, record, FrameDecoder::decode(frame.data(), frame.size()), messageKey(frame), causeUnseen});
+}
+
+void ReplayComparison::receive(size_t connection, size_t afterRecord, const DecodedFrame &frame, bool causeUnseen)
+{
+    m_received.push_back({connection, afterRecord, frame, messageKey(frame.bytes), causeUnseen});
+}
+
+const char *ReplayComparison::formReason(const DecodedFrame &frame)
+{
+    if (frame.name == "MSG_A2M_TIME_CLOCK")
+        return "it carries the launcher's clock";
+    if (frame.name == "MSG_A2M_VERSION_INFO")
+        return "it carries the build's versions";
+    return nullptr;
+}
+
+std::string ReplayComparison::messageKey(const std::vector<unsigned char> &frame)
+{
+    if (frame.size() < MCU_NORMAL_MSG_SIZE)
+        return std::to_string(frame.size()) + " bytes";
+    const uint32_t kind = mcuWordAt(&frame[0]);
+    const uint32_t msg = mcuWordAt(&frame[4]);
+    if (kind == MCU_FRAME_NORMAL && msg == MSG_A2M_CMD)
+        return "command " + std::to_string(mcuWordAt(&frame[8]));
+    return "kind " + std::to_string(kind) + " msg " + std::to_string(msg);
+}
+
+bool ReplayComparison::sameFrame(const Frame &expected, const Frame &received)
+{
+    if (expected.decoded.bytes == received.decoded.bytes)
+        return true;
+    return formReason(expected.decoded) && expected.decoded.wellFormed && received.decoded.wellFormed;
+}
+
+bool ReplayComparison::allArrived(size_t connection) const
+{
+    std::map<std::string, long> owed;
+    for (const Frame &e : m_expected) {
+        if (e.connection == connection)
+            ++owed[e.key];
+    }
+    for (const Frame &r : m_received) {
+        if (r.connection == connection)
+            --owed[r.key];
+    }
+    return std::all_of(owed.begin(), owed.end(), [](const std::pair<const std::string, long> &o) { return o.second <= 0; });
+}
+
+std::vector<ReplayComparison::Entry> ReplayComparison::entries() const
+{
+    std::vector<Entry> out;
+    // partner[i]: the received frame paired with expected frame i, or npos.
+    const size_t none = size_t(-1);
+    std::vector<size_t> partner(m_expected.size(), none);
+    std::vector<bool> taken(m_received.size(), false);
+    const auto pair = [&](bool equalOnly) {
+        for (size_t e = 0; e < m_expected.size(); ++e) {
+            for (size_t r = 0; partner[e] == none && r < m_received.size(); ++r) {
+                const Frame &x = m_expected[e], &y = m_received[r];
+                if (!taken[r] && x.connection == y.connection && x.key == y.key && (!equalOnly || sameFrame(x, y))) {
+                    partner[e] = r;
+                    taken[r] = true;
+                }
+            }
+        }
+    };
+    pair(true);
+    pair(false);
+
+    for (size_t e = 0; e < m_expected.size(); ++e) {
+        const Frame &x = m_expected[e];
+        Entry entry;
+        entry.record = x.record;
+        entry.captured = x.decoded.text;
+        if (partner[e] == none) {
+            entry.verdict = x.causeUnseen ? NotCompared : Missing;
+        } else {
+            const Frame &y = m_received[partner[e]];
+            entry.replayed = y.decoded.text;
+            entry.verdict = sameFrame(x, y) ? Matched : Different;
+            entry.byForm = formReason(x.decoded);
+            entry.sameBytes = x.decoded.bytes == y.decoded.bytes;
+        }
+        out.push_back(entry);
+    }
+    for (size_t r = 0; r < m_received.size(); ++r) {
+        if (taken[r])
+            continue;
+        Entry entry;
+        entry.verdict = m_received[r].causeUnseen ? NotCompared : Extra;
+        entry.record = m_received[r].record;
+        entry.replayOnly = true;
+        entry.replayed = m_received[r].decoded.text;
+        out.push_back(entry);
+    }
+    // A frame that came after record N is listed after N's own.
+    std::stable_sort(out.begin(), out.end(), [](const Entry &a, const Entry &b) {
+        return a.record != b.record ? a.record < b.record : !a.replayOnly && b.replayOnly;
+    });
+    return out;
+}
+
+std::string ReplayComparison::line(const Entry &e)
+{
+    const std::string place = e.replayOnly ? (e.record == 0 ? "before record 1" : "after record " + std::to_string(e.record))
+                                           : "record " + std::to_string(e.record);
+    switch (e.verdict) {
+    case Matched:
+        if (!e.sameBytes)
+            return "== " + place + ": matched by form (" + e.byForm + "): " + e.captured + "; now " + e.replayed;
+        return "== " + place + ": matched " + e.captured;
+    case Missing:
+        return "!! " + place + ": missing " + e.captured;
+    case Extra:
+        return "!! " + place + ": extra " + e.replayed;
+    case Different:
+        return "!! " + place + ": different: the capture has " + e.captured + "; the launcher sent " + e.replayed;
+    case NotCompared:
+        return "-- " + place + ": not compared, its cause may lie before the capture began: "
+               + (e.replayOnly ? e.replayed : e.captured);
+    }
+    return std::string();
+}

@@ -1,0 +1,25 @@
+#ifndef SCENARIOWRITER_H
+#define SCENARIOWRITER_H
+
+#include "capturesession.h"
+
+#include <string>
+#include <vector>
+
+// A scenario file equivalent to a checked capture, for a developer to edit,
+// trim and keep as a test: the MCU's frames as "send" lines that rebuild them
+// byte for byte, the launcher's as "expect" lines on their decoded text,
+// "wait-connect" and "disconnect" where the link came and went. Pauses of
+// 100 ms or more between records are kept as "sleep" lines, so that what
+// depends on time (a key's release, a reconnection) happens as it did; the
+// waits are generous so that a busy machine still passes. Frames whose
+// content is the moment's (see ReplayComparison) are expected by name, which
+// claims only well-formed ones. Every line ends with the record it comes from.
+// Pure code.
+class ScenarioWriter
+{
+public:
+    static std::vector<std::string> lines(const CaptureSession &session, const std::string &sourceName);
+};
+
+#endif // SCENARIOWRITER_H
