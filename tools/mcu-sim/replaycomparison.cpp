@@ -10,11 +10,15 @@
 void ReplayComparison::expect(size_t connection, size_t record, const std::vector<unsigned char> &frame, bool causeUnseen)
 {
     m_expected.push_back({connection, record, FrameDecoder::decode(frame.data(), frame.size()), messageKey(frame), causeUnseen});
+    if (++m_owed[{connection, m_expected.back().key}] == 1)
+        ++m_owingMessages[connection];
 }
 
 void ReplayComparison::receive(size_t connection, size_t afterRecord, const DecodedFrame &frame, bool causeUnseen)
 {
     m_received.push_back({connection, afterRecord, frame, messageKey(frame.bytes), causeUnseen});
+    if (--m_owed[{connection, m_received.back().key}] == 0)
+        --m_owingMessages[connection];
 }
 
 const char *ReplayComparison::formReason(const DecodedFrame &frame)
@@ -46,39 +50,47 @@ bool ReplayComparison::sameFrame(const Frame &expected, const Frame &received)
 
 bool ReplayComparison::allArrived(size_t connection) const
 {
-    std::map<std::string, long> owed;
-    for (const Frame &e : m_expected) {
-        if (e.connection == connection)
-            ++owed[e.key];
-    }
-    for (const Frame &r : m_received) {
-        if (r.connection == connection)
-            --owed[r.key];
-    }
-    return std::all_of(owed.begin(), owed.end(), [](const std::pair<const std::string, long> &o) { return o.second <= 0; });
+    const auto owing = m_owingMessages.find(connection);
+    return owing == m_owingMessages.end() || owing->second == 0;
 }
 
 std::vector<ReplayComparison::Entry> ReplayComparison::entries() const
 {
-    std::vector<Entry> out;
-    // partner[i]: the received frame paired with expected frame i, or npos.
+    // The received frames of each connection and message, in arrival order,
+    // with the first one not yet paired, so that long captures pair in about
+    // linear time.
+    struct Group {
+        std::vector<size_t> frames;
+        size_t firstFree = 0;
+    };
+    std::map<std::pair<size_t, std::string>, Group> groups;
+    for (size_t r = 0; r < m_received.size(); ++r)
+        groups[{m_received[r].connection, m_received[r].key}].frames.push_back(r);
+
     const size_t none = size_t(-1);
-    std::vector<size_t> partner(m_expected.size(), none);
+    std::vector<size_t> partner(m_expected.size(), none);   // expected -> received
     std::vector<bool> taken(m_received.size(), false);
-    const auto pair = [&](bool equalOnly) {
+    // Equal frames pair first, then the rest of each message in order.
+    for (const bool equalOnly : {true, false}) {
         for (size_t e = 0; e < m_expected.size(); ++e) {
-            for (size_t r = 0; partner[e] == none && r < m_received.size(); ++r) {
-                const Frame &x = m_expected[e], &y = m_received[r];
-                if (!taken[r] && x.connection == y.connection && x.key == y.key && (!equalOnly || sameFrame(x, y))) {
+            const auto found = groups.find({m_expected[e].connection, m_expected[e].key});
+            if (partner[e] != none || found == groups.end())
+                continue;
+            Group &group = found->second;
+            while (group.firstFree < group.frames.size() && taken[group.frames[group.firstFree]])
+                ++group.firstFree;
+            for (size_t i = group.firstFree; i < group.frames.size(); ++i) {
+                const size_t r = group.frames[i];
+                if (!taken[r] && (!equalOnly || sameFrame(m_expected[e], m_received[r]))) {
                     partner[e] = r;
                     taken[r] = true;
+                    break;
                 }
             }
         }
-    };
-    pair(true);
-    pair(false);
+    }
 
+    std::vector<Entry> out;
     for (size_t e = 0; e < m_expected.size(); ++e) {
         const Frame &x = m_expected[e];
         Entry entry;

@@ -4,7 +4,9 @@
 #include "framedecoder.h"
 
 #include <cstddef>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 // What the launcher sends while a capture is replayed, against what it sent in
@@ -77,6 +79,10 @@ private:
 
     std::vector<Frame> m_expected;   // capture order
     std::vector<Frame> m_received;   // arrival order
+    // Per connection and message: frames expected less frames received.
+    std::map<std::pair<size_t, std::string>, long> m_owed;
+    // Per connection: the messages of which frames are still owed.
+    std::map<size_t, size_t> m_owingMessages;
 };
 
 #endif // REPLAYCOMPARISON_H
