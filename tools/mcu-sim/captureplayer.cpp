@@ -15,7 +15,8 @@ const int ConnectTimeoutMs = 30000;
 // How long the launcher's frames of a connection may take to arrive before the
 // connection is ended (or the replay ends) without them.
 const int ReplyWaitMs = 5000;
-// How long frames are still taken after the end, so that an extra one shows.
+// How long frames are still taken after the end, and before each drop when
+// the capture's pauses are not kept, so that an extra frame shows.
 const int QuietMs = 500;
 
 std::string plural(size_t n, const char *thing)
@@ -39,6 +40,7 @@ CapturePlayer::CapturePlayer(McuSimulator &sim, const CaptureSession &session, P
     , m_sink(std::move(sink))
     , m_anchorNs(0)
     , m_lastRecord(0)
+    , m_heard(0)
     , m_causesSeen(!session.beginsInsideConnection())
 {
 }
@@ -66,6 +68,11 @@ int CapturePlayer::run(const std::string &sourceName)
         m_sink(McuSimulator::Info, "-- the capture begins inside a connection");
         if (!awaitConnection(0, 0, &why))
             stoppedAt = steps.front().record;
+        // The launcher opens every connection with its greeting, which such a
+        // capture does not hold: heard before the first MCU frame goes out, it
+        // is not taken for an answer to it.
+        else
+            m_sim.pumpUntil([this] { return m_heard > 0; }, ReplyWaitMs);
     }
     for (size_t i = 0; stoppedAt == 0 && i < steps.size(); ++i) {
         if (!play(steps[i], &why))
@@ -97,6 +104,9 @@ bool CapturePlayer::play(const CaptureSession::Step &step, std::string *why)
     case CaptureSession::Step::Disconnect:
         waitFor(step);
         awaitReplies(step.connection);
+        // Without the capture's pauses nothing else gives a late frame its time.
+        if (m_pace.asFastAsPossible)
+            m_sim.pumpUntil([] { return false; }, QuietMs);
         if (step.by == McuCaptureOut)
             m_sink(McuSimulator::Info, "-- " + record + ": the launcher closed the connection in the capture");
         if (m_sim.isConnected() && m_sim.connections() == step.connection + 1)
@@ -153,7 +163,8 @@ void CapturePlayer::waitFor(const CaptureSession::Step &step)
         m_sim.pumpUntil([] { return false; }, 0);
         return;
     }
-    const double ns = double(step.atNs > m_anchorNs ? step.atNs - m_anchorNs : 0) / m_pace.speed;
+    // Bounded (at about 30 years) so that no capture's gap overflows the clock.
+    const double ns = std::min(double(step.atNs > m_anchorNs ? step.atNs - m_anchorNs : 0) / m_pace.speed, 1e18);
     const Clock::time_point due = m_anchor + std::chrono::nanoseconds(int64_t(ns));
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count();
     m_sim.pumpUntil([] { return false; }, left > 0 ? int(std::min<int64_t>(left, INT_MAX)) : 0);
@@ -161,6 +172,7 @@ void CapturePlayer::waitFor(const CaptureSession::Step &step)
 
 void CapturePlayer::onFrame(const DecodedFrame &frame)
 {
+    ++m_heard;
     // The launcher greets again after the capture's last connection ended: nothing to compare with.
     const size_t connection = size_t(m_sim.connections() - 1);
     if (connection < m_session.connectionCount())

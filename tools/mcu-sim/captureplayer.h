@@ -15,9 +15,11 @@
 // capture. The MCU's frames go out in capture order, each at its original
 // distance from the start of its connection (scaled by the pace), or at once.
 // Where the capture's connection ends, the replay ends it too, once the
-// launcher's frames of that connection are in (or a few seconds have passed):
+// launcher's frames of that connection are in (or five seconds have passed):
 // the launcher then reconnects, and the replay waits for it where the capture
-// shows the link coming up. A launcher that drops or renews its connection
+// shows the link coming up. The launcher's frames count for the connection
+// they arrive on; those of a connection after the capture's last are not
+// compared. A launcher that drops or renews its connection
 // where the capture does not stops the replay, which says where.
 //
 // Single-threaded: everything runs inside run(), on the caller's thread.
@@ -63,6 +65,7 @@ private:
     Clock::time_point m_anchor;   // when the connection being played came up in the replay
     uint64_t m_anchorNs;          // ... and in the capture
     size_t m_lastRecord;          // the last record played: sent, connected or disconnected
+    uint64_t m_heard;             // frames received from the launcher
     // False while, in a connection the capture joins midway, no MCU frame has gone out yet.
     bool m_causesSeen;
 };

@@ -5,6 +5,13 @@
 
 #include <algorithm>
 
+namespace {
+
+// Pauses from this long on are worth a word before they are waited out.
+const uint64_t LongPauseNs = 60ull * 1000000000ull;
+
+} // namespace
+
 bool CaptureSession::load(const std::string &path, std::string *error)
 {
     std::vector<McuCaptureRecord> records;
@@ -43,6 +50,9 @@ bool CaptureSession::assign(const std::vector<McuCaptureRecord> &records, const 
         const McuCaptureRecord &r = records[i];
         const std::string record = "record " + std::to_string(i + 1);
         // A clock that steps back (an edited capture) makes no gap rather than a negative one.
+        if (r.monotonicNs >= lastNs + LongPauseNs)
+            notes.push_back(record + ": comes " + std::to_string((r.monotonicNs - lastNs) / 1000000000u)
+                            + " s after the record before it (--speed or --as-fast-as-possible shorten the wait)");
         lastNs = std::max(lastNs, r.monotonicNs);
         Step s;
         s.record = i + 1;
