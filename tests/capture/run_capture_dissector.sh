@@ -43,7 +43,7 @@ fi
 
 $emulator "$sim" --name "$name" --pcap "$work/session.pcap" --scenario "$scenario" > "$work/sim.log" 2>&1 &
 sim_pid=$!
-QT_QPA_PLATFORM=offscreen HEADUNIT_SETTINGS="$work/settings.ini" $emulator "$launcher" > "$work/launcher.log" 2>&1 &
+QT_QPA_PLATFORM=offscreen HEADUNIT_SETTINGS="$work/settings.ini" XDG_STATE_HOME="$work/state" $emulator "$launcher" > "$work/launcher.log" 2>&1 &
 launcher_pid=$!
 wait "$sim_pid"
 status=$?
