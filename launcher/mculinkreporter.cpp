@@ -32,12 +32,16 @@ void logFrame(const char *direction, bool inbound, const unsigned char *frame, s
         qCDebug(lcMcuFrames, "%s %s kind %u msg %u p1 %u p2 %u", direction, name, kind, msg, p1, mcuWordAt(frame + 12));
         return;
     }
-    // Inbound long frames carry their length; outbound ones are 264 bytes.
+    // Inbound long frames carry their length; outbound ones are 264 bytes,
+    // zero after their meaningful bytes, which are all a reader needs.
     const size_t header = inbound ? MCU_LONG_HEADER_SIZE : 8;
-    const QByteArray payload = kept > header
-        ? QByteArray(reinterpret_cast<const char *>(frame + header), int(kept - header)).toHex(' ') : QByteArray();
-    qCDebug(lcMcuFrames, "%s %s kind %u msg %u len %llu data %s", direction, name, kind, msg,
-            (unsigned long long)wireLength, payload.constData());
+    size_t end = kept;
+    while (!inbound && end > header && frame[end - 1] == 0)
+        --end;
+    const QByteArray payload = end > header
+        ? QByteArray(reinterpret_cast<const char *>(frame + header), int(end - header)).toHex(' ') : QByteArray();
+    qCDebug(lcMcuFrames, "%s %s kind %u msg %u len %llu data %s%s", direction, name, kind, msg,
+            (unsigned long long)wireLength, payload.constData(), end < kept ? " (zero to the end)" : "");
 }
 
 } // namespace

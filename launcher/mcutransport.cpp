@@ -1,5 +1,7 @@
 #include "mcutransport.h"
 
+#include <mcuwords.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
@@ -543,7 +545,14 @@ void McuTransport::onMcuFrame(unsigned char *frame)
 {
     const uint64_t wireLength = m_reassembler.handedWireLength();
     const size_t kept = size_t(std::min<uint64_t>(wireLength, MCU_FRAME_MAX));
-    m_recorder.frame(McuCaptureIn, frame, kept, uint32_t(std::min<uint64_t>(wireLength, UINT32_MAX)), m_readStamp);
+    // The recorder keeps the frame as it came, with the len word the peer
+    // wrote rather than the dispatcher's cap.
+    const bool capped = wireLength > MCU_FRAME_MAX;
+    if (capped)
+        mcuPutWord(frame + 8, uint32_t(wireLength));
+    m_recorder.frame(McuCaptureIn, frame, kept, uint32_t(wireLength), m_readStamp);
+    if (capped)
+        mcuPutWord(frame + 8, MCU_FRAME_MAX);
     if (m_observer)
         m_observer->frameIn(frame, kept, wireLength);
     m_sink.onMcuFrame(frame);
