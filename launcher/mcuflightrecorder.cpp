@@ -9,7 +9,10 @@ McuFlightRecorder::Stamp McuFlightRecorder::Stamp::now()
     struct timespec mono;
     clock_gettime(CLOCK_MONOTONIC, &mono);
     s.monotonicNs = uint64_t(mono.tv_sec) * 1000000000u + uint64_t(mono.tv_nsec);
-    clock_gettime(CLOCK_REALTIME, &s.wall);
+    // The wall time is for people reading a capture, and a tick (4 ms here)
+    // is precise enough for them at a seventh of the cost of a precise read;
+    // spacing and order come from the monotonic time.
+    clock_gettime(CLOCK_REALTIME_COARSE, &s.wall);
     return s;
 }
 

@@ -18,9 +18,10 @@ class McuFlightRecorder
 public:
     enum { Capacity = 1024 };
 
-    // When something crossed the link. Frames of one read share one stamp:
-    // they arrived together, and two clock reads per frame would cost more
-    // than the recording itself.
+    // When something crossed the link: the monotonic time to the
+    // nanosecond, the wall time to the clock's tick. Frames of one read share
+    // one stamp: they arrived together, and a clock read per frame would cost
+    // more than the recording itself.
     struct Stamp {
         uint64_t monotonicNs;
         struct timespec wall;
