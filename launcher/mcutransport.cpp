@@ -342,8 +342,10 @@ void McuTransport::readerLoop()
         goDown();
         m_recorder.event(McuCaptureLinkDown, McuCaptureIn);
         m_dumper.request("link-down");
+        // A socket that never connected fails its read with EINVAL; what
+        // people need to hear is why the connect failed.
         if (m_observer)
-            m_observer->linkDown(n == 0 ? 0 : err);
+            m_observer->linkDown(m_connectError ? m_connectError : n == 0 ? 0 : err);
         if (!reconnect())
             return;
     }
@@ -423,10 +425,13 @@ int McuTransport::connectSocket(bool *connected)
     // Non-blocking: a service whose backlog is full must not hold up the
     // starting thread or a reader that is asked to stop.
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    if (fd < 0) {
+        m_connectError = errno;
         return -1;
+    }
     ::bind(fd, reinterpret_cast<const struct sockaddr *>(&m_ownAddr), sizeof m_ownAddr);
     *connected = ::connect(fd, reinterpret_cast<const struct sockaddr *>(&m_serviceAddr), m_serviceAddrLen) == 0;
+    m_connectError = *connected ? 0 : errno;
     return fd;
 }
 
