@@ -47,6 +47,7 @@ FrameHead inspect(const unsigned char *p, size_t avail)
 
 FrameReassembler::FrameReassembler()
     : m_len(0)
+    , m_wireLength(0)
 {
     std::memset(m_buf, 0, sizeof m_buf);
     std::memset(m_frame, 0, sizeof m_frame);
@@ -71,8 +72,10 @@ void FrameReassembler::append(const unsigned char *bytes, size_t n, McuFrameSink
 {
     // A frame that never completes (len beyond the buffer) is given up only
     // here, silently, together with everything else buffered.
-    if (n > sizeof m_buf - m_len)
+    if (n > sizeof m_buf - m_len) {
         m_len = 0;
+        ++m_faults.overflowed;
+    }
     // With nothing pending, frames are cut straight from the read and only
     // an incomplete tail is kept.
     const unsigned char *stream = bytes;
@@ -92,6 +95,7 @@ void FrameReassembler::append(const unsigned char *bytes, size_t n, McuFrameSink
         if (head.verdict == FrameHead::Discard) {
             // The only way back into step with the peer: start afresh.
             m_len = 0;
+            ++m_faults.discarded;
             std::printf("=================>>>MainAppProtocolComm over size: %d\n", int(MCU_RECV_BUF_SIZE));
             std::fflush(stdout);
             return;
@@ -99,9 +103,10 @@ void FrameReassembler::append(const unsigned char *bytes, size_t n, McuFrameSink
         std::memcpy(m_frame, stream + pos, head.take);
         if (head.record)
             std::memset(m_frame + head.take, 0, sizeof m_frame - head.take);
+        m_wireLength = head.record ? mcuWordAt(stream + pos + 8) : head.take;
         if (head.capped) {
-            const uint32_t capped = MCU_FRAME_MAX;
-            std::memcpy(m_frame + 8, &capped, sizeof capped);
+            mcuPutWord(m_frame + 8, MCU_FRAME_MAX);
+            ++m_faults.capped;
         }
         sink.onMcuFrame(m_frame);
         pos += head.take;

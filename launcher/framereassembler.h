@@ -4,6 +4,7 @@
 #include <mcuframes.h>
 
 #include <cstddef>
+#include <cstdint>
 
 class McuFrameSink;
 
@@ -25,6 +26,18 @@ public:
 
     size_t buffered() const { return m_len; }
 
+    // The length on the wire of the frame being handed to the sink: its len
+    // word before any cap, 16 for a normal message. Valid during onMcuFrame().
+    uint64_t handedWireLength() const { return m_wireLength; }
+
+    // Frames that were not what the peer meant, counted since construction.
+    struct Faults {
+        uint64_t capped = 0;      // len beyond the 268-byte record: its head handed on
+        uint64_t discarded = 0;   // len zero or negative: everything buffered dropped
+        uint64_t overflowed = 0;  // a read that did not fit: everything buffered dropped
+    };
+    const Faults &faults() const { return m_faults; }
+
 private:
     void append(const unsigned char *bytes, size_t n, McuFrameSink &sink);
 
@@ -34,6 +47,8 @@ private:
     // Every frame is handed on from here, so the sink always sees an aligned
     // record, zero after a long frame's own bytes.
     alignas(4) unsigned char m_frame[MCU_FRAME_MAX];
+    uint64_t m_wireLength;
+    Faults m_faults;
 };
 
 #endif // FRAMEREASSEMBLER_H

@@ -41,6 +41,14 @@ int MainAppProtocolComm::Stop()
     return m_transport.stop();
 }
 
+int MainAppProtocolComm::DumpFlightRecorder()
+{
+    if (!m_s_MainAppProtocolComm)
+        return -1;
+    m_s_MainAppProtocolComm->m_transport.requestDump();
+    return 0;
+}
+
 int MainAppProtocolComm::SendData(void *data, int len)
 {
     return m_transport.sendData(data, len);

@@ -68,6 +68,11 @@ public:
     LAUNCHER_EXPORT int SendLongDataToMcu(unsigned int msg, unsigned char *data, int count);
     LAUNCHER_EXPORT int SendLongDataToCAN(unsigned int msg, unsigned char *data, int count);
     LAUNCHER_EXPORT int SendBeatHeartOnOff(unsigned char on);
+
+    // Writes the link's flight recorder (its last 1024 frames) to a capture
+    // file, off the caller's thread: for the platform's diagnostics. 0 when
+    // asked, -1 when the link does not exist yet.
+    LAUNCHER_EXPORT static int DumpFlightRecorder();
     void HandleMCUSourceMsg(unsigned int source);
 
     // Inbound dispatch of one complete frame (reader thread).

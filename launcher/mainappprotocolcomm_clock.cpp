@@ -27,12 +27,12 @@ namespace {
 
 // 180 days of 86400 seconds, less one: an MCU clock at or below this (taken as
 // signed, so a set top bit counts too) has never been set.
-const int32_t MCU_TIME_TRUSTED_ABOVE = 15551999;
+const int32_t McuTimeTrustedAbove = 15551999;
 
 // The Modified Julian Date formula holds from 1 March 1900 to 28 February 2100.
-const unsigned long MJD_FIRST = 15079;
-const unsigned long MJD_LAST = 88127;
-const int MINUTES_PER_DAY = 1440;
+const unsigned long MjdFirst = 15079;
+const unsigned long MjdLast = 88127;
+const int MinutesPerDay = 1440;
 
 bool isLeapYear(int year)
 {
@@ -49,7 +49,7 @@ void MainAppProtocolComm::handleMcuTime(const unsigned char *frame)
 
     const uint32_t mcuSeconds = qFromBigEndian<quint32>(frame + 13);
 
-    if (int32_t(mcuSeconds) > MCU_TIME_TRUSTED_ABOVE) {
+    if (int32_t(mcuSeconds) > McuTimeTrustedAbove) {
         SystemClock::setSystemTime(time_t(mcuSeconds));
     } else {
         SystemClock::setSystemTime(time_t(fallbackSeconds));
@@ -97,9 +97,9 @@ void MainAppProtocolComm::getTime(unsigned long mjd, int minutesA, int minutesB,
     // Outside the formula's range, and beyond one day of carry either way, the
     // inputs are pinned to the nearest end: the result is then a valid date
     // and time, if not a meaningful one, and no conversion below can overflow.
-    const double day = double(std::clamp(mjd, MJD_FIRST, MJD_LAST));
-    int minutes = int(std::clamp(int64_t(minutesA) + minutesB, int64_t(1 - MINUTES_PER_DAY),
-                                 int64_t(2 * MINUTES_PER_DAY - 1)));
+    const double day = double(std::clamp(mjd, MjdFirst, MjdLast));
+    int minutes = int(std::clamp(int64_t(minutesA) + minutesB, int64_t(1 - MinutesPerDay),
+                                 int64_t(2 * MinutesPerDay - 1)));
 
     const int yp = int((day - 15078.2) / 365.25);
     const int mp = int((day - 14956.1 - int(yp * 365.25)) / 30.6001);
@@ -113,11 +113,11 @@ void MainAppProtocolComm::getTime(unsigned long mjd, int minutesA, int minutesB,
     if (isLeapYear(1900 + year))
         monthDays[2] = 29;
 
-    if (minutes >= MINUTES_PER_DAY) {
-        minutes -= MINUTES_PER_DAY;
+    if (minutes >= MinutesPerDay) {
+        minutes -= MinutesPerDay;
         ++dayOfMonth;
     } else if (minutes < 0) {
-        minutes += MINUTES_PER_DAY;
+        minutes += MinutesPerDay;
         --dayOfMonth;
     }
 

@@ -20,8 +20,8 @@ namespace tqappframework {
 namespace {
 
 enum {
-    LONG_COUNT_MAX = 255, // the receiver's payload length is a byte
-    SOURCE_ID_MAX = 0xFFFE,
+    LongCountMax = 255, // the receiver's payload length is a byte
+    SourceIdMax = 0xFFFE,
 };
 
 MCU_NORMAL_MSG_T normalFrame(uint32_t msg, uint32_t p1, uint32_t p2)
@@ -52,7 +52,7 @@ uint32_t sourceArgument(int id, int arg)
 int MainAppProtocolComm::sendLongData(uint32_t kind, uint32_t msg, const unsigned char *data,
                                       int count)
 {
-    if (!data || count < 1 || count > LONG_COUNT_MAX)
+    if (!data || count < 1 || count > LongCountMax)
         return -1;
     MAIN_APP_TO_MCUSRV_T frame;
     std::memset(&frame, 0, sizeof frame);
@@ -78,7 +78,7 @@ int MainAppProtocolComm::AppReady()
 
 int MainAppProtocolComm::SendCurSrcToMcu(int id, int arg)
 {
-    if (id > SOURCE_ID_MAX)
+    if (id > SourceIdMax)
         return -1;
     printf("current src id:%d\n", id);
     fflush(stdout);
@@ -106,7 +106,7 @@ int MainAppProtocolComm::SendCurSrcToMcu(int id, int arg)
 
 int MainAppProtocolComm::onlySendCurSrcToMcu(int id, int arg)
 {
-    if (id > SOURCE_ID_MAX)
+    if (id > SourceIdMax)
         return -1;
     printf("current src id2:%d\n", id);
     fflush(stdout);

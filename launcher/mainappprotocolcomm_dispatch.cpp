@@ -24,10 +24,10 @@ namespace {
 
 enum {
     // Version texts as the MCU's report holds them, terminating NUL included.
-    PLATFORM_VERSION_BUF_SIZE = 40,
-    DATE_VERSION_BUF_SIZE = 20,
-    DATE_VERSION_SENT = 13,
-    MCU_VERSION_TEXT_OFFSET = 13,
+    PlatformVersionBufSize = 40,
+    DateVersionBufSize = 20,
+    DateVersionSent = 13,
+    McuVersionTextOffset = 13,
 };
 
 int32_t bigEndian16At(const unsigned char *frame, int offset)
@@ -141,8 +141,8 @@ void MainAppProtocolComm::resolveLongMsg(unsigned char *frame)
     case MSG_M2A_MCU_VERSION:
         if (PlatformControl *platform = PlatformControl::getInstance()) {
             // A text without a NUL ends with the record.
-            const char *text = reinterpret_cast<const char *>(frame + MCU_VERSION_TEXT_OFFSET);
-            const size_t room = MCU_FRAME_MAX - MCU_VERSION_TEXT_OFFSET;
+            const char *text = reinterpret_cast<const char *>(frame + McuVersionTextOffset);
+            const size_t room = MCU_FRAME_MAX - McuVersionTextOffset;
             platform->setMcuVersion(QString::fromLatin1(text, int(strnlen(text, room))));
         }
         break;
@@ -208,9 +208,9 @@ void MainAppProtocolComm::sendVersionInfo()
     const QString sdk = platform->getSDKVer();
     const QString date = BaseControl::getInstance()->getDateVersion();
 
-    char customerBuf[PLATFORM_VERSION_BUF_SIZE];
-    char sdkBuf[PLATFORM_VERSION_BUF_SIZE];
-    char dateBuf[DATE_VERSION_BUF_SIZE];
+    char customerBuf[PlatformVersionBufSize];
+    char sdkBuf[PlatformVersionBufSize];
+    char dateBuf[DateVersionBufSize];
     const int c = copyVersion(customer, customerBuf, sizeof customerBuf);
     const int s = copyVersion(sdk, sdkBuf, sizeof sdkBuf);
     copyVersion(date, dateBuf, sizeof dateBuf);
@@ -222,15 +222,15 @@ void MainAppProtocolComm::sendVersionInfo()
     frame.kind = MCU_FRAME_LONG;
     frame.msg = MSG_A2M_VERSION_INFO;
     unsigned char *out = frame.data;
-    *out++ = static_cast<unsigned char>(c + s + 3 + DATE_VERSION_SENT);
+    *out++ = static_cast<unsigned char>(c + s + 3 + DateVersionSent);
     *out++ = static_cast<unsigned char>(c);
     std::memcpy(out, customerBuf, size_t(c));
     out += c;
     *out++ = static_cast<unsigned char>(s);
     std::memcpy(out, sdkBuf, size_t(s));
     out += s;
-    *out++ = DATE_VERSION_SENT;
-    std::memcpy(out, dateBuf, DATE_VERSION_SENT);
+    *out++ = DateVersionSent;
+    std::memcpy(out, dateBuf, DateVersionSent);
     SendData(&frame, sizeof frame);
 }
 

@@ -12,6 +12,8 @@ struct McuEndpoint {
     // The user ids that may speak for the MCU, ended by -1; null or empty
     // lets any local process that owns the service name do so.
     const long *allowedUids = nullptr;
+    // Where the flight recorder leaves its dumps; null: no dumps.
+    const char *dumpDir = nullptr;
 
     bool allowsUid(uid_t uid) const
     {

@@ -16,6 +16,11 @@ public:
     void linkStillDown(unsigned attempts, long downMs) override;
     void peerRefused(const McuPeerCredentials &peer) override;
     void sendFailed(int error, int len) override;
+    void malformedFrame(const char *what) override;
+    void frameIn(const unsigned char *frame, size_t kept, uint64_t wireLength) override;
+    void frameOut(const unsigned char *frame, size_t len) override;
+    void dumpWritten(const char *path, size_t records) override;
+    void dumpFailed(const char *error) override;
 };
 
 #endif // MCULINKREPORTER_H

@@ -1,5 +1,7 @@
 #include "mcutransport.h"
 
+#include <mcuwords.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstddef>
@@ -150,6 +152,8 @@ McuTransport::McuTransport(McuFrameSink &sink, const McuEndpoint &endpoint, McuL
     , m_threadStarted(false)
     , m_wakeFd(-1)
     , m_fd(-1)
+    , m_readStamp()
+    , m_dumper(m_recorder, observer)
     , m_lastRefused{-1, uid_t(-1), gid_t(-1)}
     , m_sendFd(-1)
     , m_greetedSerial(0)
@@ -192,6 +196,7 @@ void McuTransport::start()
 
     m_running.store(true);
     m_reassembler.reset();
+    m_dumper.start(m_endpoint.dumpDir);
     bool connected = false;
     m_fd = connectSocket(&connected);
     McuPeerCredentials peer = {-1, uid_t(-1), gid_t(-1)};
@@ -221,6 +226,7 @@ int McuTransport::stop()
         pthread_join(m_thread, nullptr);
         m_threadStarted = false;
     }
+    m_dumper.stop();
     goDown();
     const int result = m_fd >= 0 ? ::close(m_fd) : -1;
     m_fd = -1;
@@ -234,6 +240,11 @@ int McuTransport::stop()
 int McuTransport::sendData(const void *data, int len)
 {
     return lockedSend(data, len, monotonicAfter(SendDeadlineMs));
+}
+
+void McuTransport::requestDump()
+{
+    m_dumper.request("request");
 }
 
 int McuTransport::sendGreeting(const void *frame, int len)
@@ -262,8 +273,10 @@ int McuTransport::sendGreeting(const void *frame, int len)
             m_greetedSerial = serial;
     }
     m_sendLock.unlock();
-    if (result == 0 && m_observer)
+    if (result == 0 && m_observer) {
+        m_observer->frameOut(copy, size_t(len));
         m_observer->greeted();
+    }
     return result;
 }
 
@@ -273,12 +286,15 @@ int McuTransport::lockedSend(const void *data, int len, const struct timespec &d
     if (!m_sendLock.lockUntil(deadline)) {
         std::puts("===============>repeat call SendData");
         std::fflush(stdout);
+        m_dumper.request("send-timeout");
         return -1;
     }
     int result = -1;
     if (m_sendFd >= 0)
         result = len > 0 ? sendWholeLocked(m_sendFd, static_cast<const unsigned char *>(data), size_t(len), deadline) : 0;
     m_sendLock.unlock();
+    if (result == 0 && len > 0 && m_observer)
+        m_observer->frameOut(static_cast<const unsigned char *>(data), size_t(len));
     return result;
 }
 
@@ -298,9 +314,13 @@ void McuTransport::readerLoop()
         const ssize_t n = ::read(m_fd, buf, sizeof buf);
         const int err = errno;
         switch (classify(n, err)) {
-        case IoResult::Transferred:
-            m_reassembler.feed(buf, size_t(n), m_sink);
+        case IoResult::Transferred: {
+            m_readStamp = McuFlightRecorder::Stamp::now();
+            const FrameReassembler::Faults before = m_reassembler.faults();
+            m_reassembler.feed(buf, size_t(n), *this);
+            checkFaults(before);
             continue;
+        }
         case IoResult::Retry:
             continue;
         case IoResult::WouldBlock:
@@ -320,8 +340,12 @@ void McuTransport::readerLoop()
 
         // The connection is gone (or never came): refuse sends at once.
         goDown();
+        m_recorder.event(McuCaptureLinkDown, McuCaptureIn);
+        m_dumper.request("link-down");
+        // A socket that never connected fails its read with EINVAL; what
+        // people need to hear is why the connect failed.
         if (m_observer)
-            m_observer->linkDown(n == 0 ? 0 : err);
+            m_observer->linkDown(m_connectError ? m_connectError : n == 0 ? 0 : err);
         if (!reconnect())
             return;
     }
@@ -401,10 +425,13 @@ int McuTransport::connectSocket(bool *connected)
     // Non-blocking: a service whose backlog is full must not hold up the
     // starting thread or a reader that is asked to stop.
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    if (fd < 0) {
+        m_connectError = errno;
         return -1;
+    }
     ::bind(fd, reinterpret_cast<const struct sockaddr *>(&m_ownAddr), sizeof m_ownAddr);
     *connected = ::connect(fd, reinterpret_cast<const struct sockaddr *>(&m_serviceAddr), m_serviceAddrLen) == 0;
+    m_connectError = *connected ? 0 : errno;
     return fd;
 }
 
@@ -452,6 +479,7 @@ bool McuTransport::goUp(int fd)
 
     m_sendFd = fd;
     m_greetedSerial = 0;
+    m_recorder.event(McuCaptureLinkUp, McuCaptureOut);
     bool up = true;
     if (greetingLen > 0) {
         const struct timespec deadline = monotonicAfter(SendDeadlineMs);
@@ -464,8 +492,10 @@ bool McuTransport::goUp(int fd)
         }
     }
     m_sendLock.unlock();
-    if (up && greetingLen > 0 && m_observer)
+    if (up && greetingLen > 0 && m_observer) {
+        m_observer->frameOut(greeting, size_t(greetingLen));
         m_observer->greeted();
+    }
     return up;
 }
 
@@ -497,10 +527,15 @@ int McuTransport::sendWholeLocked(int fd, const unsigned char *p, size_t len, co
             continue;
         break;
     }
-    if (sent == len)
+    if (sent == len) {
+        m_recorder.frame(McuCaptureOut, p, len, uint32_t(len), McuFlightRecorder::Stamp::now());
         return 0;
+    }
+    const int failure = r == IoResult::WouldBlock ? ETIMEDOUT : err;
     if (m_observer)
-        m_observer->sendFailed(r == IoResult::WouldBlock ? ETIMEDOUT : err, int(len));
+        m_observer->sendFailed(failure, int(len));
+    if (failure == ETIMEDOUT)
+        m_dumper.request("send-timeout");
     if (sent > 0) {
         // The service holds the head of a frame: everything after it would be
         // misread, so this connection ends and the reader makes a new one.
@@ -508,4 +543,38 @@ int McuTransport::sendWholeLocked(int fd, const unsigned char *p, size_t len, co
         m_sendFd = -1;
     }
     return -1;
+}
+
+// Reader thread: every complete frame passes here on its way to the sink.
+void McuTransport::onMcuFrame(unsigned char *frame)
+{
+    const uint64_t wireLength = m_reassembler.handedWireLength();
+    const size_t kept = size_t(std::min<uint64_t>(wireLength, MCU_FRAME_MAX));
+    // The recorder keeps the frame as it came, with the len word the peer
+    // wrote rather than the dispatcher's cap.
+    const bool capped = wireLength > MCU_FRAME_MAX;
+    if (capped)
+        mcuPutWord(frame + 8, uint32_t(wireLength));
+    m_recorder.frame(McuCaptureIn, frame, kept, uint32_t(wireLength), m_readStamp);
+    if (capped)
+        mcuPutWord(frame + 8, MCU_FRAME_MAX);
+    if (m_observer)
+        m_observer->frameIn(frame, kept, wireLength);
+    m_sink.onMcuFrame(frame);
+}
+
+// Reader thread. A read that made the reassembly drop or cut bytes is the
+// moment an engineer wants to see the frames before.
+void McuTransport::checkFaults(const FrameReassembler::Faults &before)
+{
+    const FrameReassembler::Faults &now = m_reassembler.faults();
+    const char *what = now.discarded != before.discarded   ? "len zero or negative"
+                       : now.overflowed != before.overflowed ? "frame longer than the reassembly buffer"
+                       : now.capped != before.capped         ? "frame longer than 268 bytes"
+                                                             : nullptr;
+    if (!what)
+        return;
+    if (m_observer)
+        m_observer->malformedFrame(what);
+    m_dumper.request("malformed");
 }

@@ -2,15 +2,16 @@
 #define MCUTRANSPORT_H
 
 #include "framereassembler.h"
+#include "mcudumper.h"
 #include "mcuendpoint.h"
+#include "mcuflightrecorder.h"
+#include "mcuframesink.h"
 #include "mculinkobserver.h"
 
 #include <atomic>
 #include <pthread.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-
-class McuFrameSink;
 
 // The stream connection to the MCU service: the socket, the reader thread that
 // feeds complete frames to the sink, the send path shared by every thread, and
@@ -23,7 +24,7 @@ class McuFrameSink;
 // Output: the first failure of an outage prints the MCU link's own line on
 // standard output; the reconnect attempts after it go to the observer only,
 // so a service that stays away for hours costs no log flood.
-class McuTransport
+class McuTransport : private McuFrameSink
 {
 public:
     McuTransport(McuFrameSink &sink, const McuEndpoint &endpoint, McuLinkObserver *observer = nullptr);
@@ -51,7 +52,13 @@ public:
     // Longer frames are refused with -1.
     int sendGreeting(const void *frame, int len);
 
+    // Writes the flight recorder's ring to the endpoint's dump directory, off
+    // the caller's thread. Any thread.
+    void requestDump();
+
 private:
+    void onMcuFrame(unsigned char *frame) override;
+    void checkFaults(const FrameReassembler::Faults &before);
     enum { GreetingMax = 16 };
 
     // The send lock: held for the bytes of one frame, waited for at most until
@@ -99,7 +106,11 @@ private:
     int m_fd;                          // the reader's socket, connected or not; the controlling thread's
                                        // only while no reader runs
     FrameReassembler m_reassembler;    // reader thread
+    McuFlightRecorder::Stamp m_readStamp; // reader thread: when the frames being reassembled arrived
+    McuFlightRecorder m_recorder;      // thread-safe
+    McuDumper m_dumper;                // thread-safe requests; started and stopped with the reader
     McuPeerCredentials m_lastRefused;  // reader thread (the controlling thread's before it runs)
+    int m_connectError = 0;            // reader thread (likewise): errno of the last failed connect, 0 once connected
 
     SendLock m_sendLock;               // guards the two below and the bytes of one frame on the wire
     int m_sendFd;                      // m_fd while connected, else -1 (swapped only under m_sendLock)

@@ -2,12 +2,16 @@
 // decides what is visible. On a PC a person or a test does both with signals:
 //   SIGTERM, SIGINT (Ctrl-C)  quit the event loop, so that main() tears
 //                             everything down in its order and returns;
-//   SIGUSR1                   toggles Application::isApVisible().
+//   SIGUSR1                   toggles Application::isApVisible();
+//   SIGUSR2                   asks the launcher's MCU link for a dump of its
+//                             flight recorder, the call a diagnostics service
+//                             of the platform makes.
 // A signal handler may only write to a pipe; a thread of the platform reads
 // the signal's number from it and acts at once, from an ordinary thread.
 // Limits: signals that arrive while the pipe is full (64 KiB of unread
 // numbers) are lost, which only a flood of kills can cause.
 
+#include "journal.h"
 #include "visibility_p.h"
 
 #include <QCoreApplication>
@@ -16,6 +20,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <thread>
 #include <unistd.h>
@@ -45,6 +50,22 @@ void quitOrDie(int signo)
     QMetaObject::invokeMethod(app, "quit", Qt::QueuedConnection);
 }
 
+// The launcher exports tqappframework::MainAppProtocolComm::DumpFlightRecorder()
+// for the platform's libraries. The host platform is built without the
+// launcher's headers, so it finds the call by its symbol when asked, as a
+// library loaded into the launcher resolves it.
+void requestFlightRecorderDump()
+{
+    using DumpCall = int (*)();
+    const auto dump = reinterpret_cast<DumpCall>(
+        ::dlsym(RTLD_DEFAULT, "_ZN14tqappframework19MainAppProtocolComm18DumpFlightRecorderEv"));
+    if (!dump) {
+        HostJournal::record(QStringLiteral("SIGUSR2: no MCU flight recorder in this process"));
+        return;
+    }
+    HostJournal::record(QStringLiteral("SIGUSR2: MainAppProtocolComm::DumpFlightRecorder() = %1").arg(dump()));
+}
+
 void watchSignals()
 {
     for (;;) {
@@ -56,6 +77,8 @@ void watchSignals()
             return;
         if (signo == SIGUSR1)
             HostVisibility::toggle();
+        else if (signo == SIGUSR2)
+            requestFlightRecorderDump();
         else
             quitOrDie(signo);
     }
@@ -69,7 +92,7 @@ const bool g_watching = [] {
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signo : {SIGTERM, SIGINT, SIGUSR1}) {
+    for (int signo : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2}) {
         if (sigaction(signo, &action, nullptr) != 0)
             return false;
     }

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Records a scripted session with `mcu-sim --pcap` against the launcher process,
-# decodes the capture with tshark and the Lua dissector, and compares every
-# record's decoded fields with the frames the session sent (session.expected).
+# Records a scripted session against the launcher process, decodes the capture
+# with tshark and the Lua dissector, and compares every record's decoded fields
+# with the frames the session sent (session.expected). The capture is the
+# simulator's (`mcu-sim --pcap`, recorder "sim") or the last dump of the
+# launcher's flight recorder (recorder "launcher").
 # A cross build's programs start through HEADUNIT_TEST_EMULATOR; tshark is the host's.
-#   run_capture_dissector.sh <mcu-sim> <launcher_e2e> <service name> <dissector> <scenario> <expected>
+#   run_capture_dissector.sh <mcu-sim> <launcher_e2e> <service name> <dissector> <scenario> <expected> <recorder>
 set -u
-sim=$1 launcher=$2 name=$3 dissector=$4 scenario=$5 expected=$6
+sim=$1 launcher=$2 name=$3 dissector=$4 scenario=$5 expected=$6 recorder=$7
 emulator=${HEADUNIT_TEST_EMULATOR:-}
 
 fields=(mcu.dir mcu.event mcu.kind mcu.msg mcu.name mcu.cmd mcu.cmd_name mcu.p1 mcu.p2 mcu.len
@@ -41,9 +43,11 @@ if ! tshark -G protocols "${lua[@]}" < /dev/null 2> "$work/tshark.err" | awk -F'
     exit 1
 fi
 
-$emulator "$sim" --name "$name" --pcap "$work/session.pcap" --scenario "$scenario" > "$work/sim.log" 2>&1 &
+sim_args=(--name "$name" --scenario "$scenario")
+[ "$recorder" = sim ] && sim_args+=(--pcap "$work/session.pcap")
+$emulator "$sim" "${sim_args[@]}" > "$work/sim.log" 2>&1 &
 sim_pid=$!
-QT_QPA_PLATFORM=offscreen HEADUNIT_SETTINGS="$work/settings.ini" $emulator "$launcher" > "$work/launcher.log" 2>&1 &
+QT_QPA_PLATFORM=offscreen HEADUNIT_SETTINGS="$work/settings.ini" XDG_STATE_HOME="$work/state" $emulator "$launcher" > "$work/launcher.log" 2>&1 &
 launcher_pid=$!
 wait "$sim_pid"
 status=$?
@@ -53,6 +57,23 @@ if [ "$status" -ne 0 ]; then
     echo "--- launcher log"
     cat "$work/launcher.log"
     exit 1
+fi
+
+if [ "$recorder" = launcher ]; then
+    # The session ends with the simulator leaving: the launcher's dump of that
+    # drop is its newest, written off its reader thread a moment later.
+    dumps=$work/state/headunit
+    for _ in $(seq 100); do
+        newest=$(ls "$dumps" 2>/dev/null | grep -E '^mcu-[0-9]+-.*-link-down\.pcap$' | sort | tail -n1)
+        [ "$(ls "$dumps" 2>/dev/null | grep -c -E '^mcu-.*\.pcap$')" -ge 3 ] && [ -n "$newest" ] && break
+        sleep 0.1
+    done
+    if ! ls "$dumps" | grep -q -E '^mcu-[0-9]+-.*-malformed\.pcap$'; then
+        echo "FAIL: no dump for the malformed frame in $dumps"
+        ls -l "$dumps"
+        exit 1
+    fi
+    cp "$dumps/$(ls "$dumps" | sort | tail -n1)" "$work/session.pcap"
 fi
 
 args=()

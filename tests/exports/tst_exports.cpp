@@ -51,6 +51,7 @@ void tst_Exports::linkOperations()
         "SendLongDataToMcu(unsigned int, unsigned char*, int)",
         "SendLongDataToCAN(unsigned int, unsigned char*, int)",
         "SendBeatHeartOnOff(unsigned char)",
+        "DumpFlightRecorder()",
     };
     expected.sort();
     QCOMPARE(exported, expected);

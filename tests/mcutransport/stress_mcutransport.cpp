@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -149,8 +150,17 @@ int main()
         std::fprintf(stderr, "FAIL: cannot listen on %s\n", names.serviceName.c_str());
         return 1;
     }
+    // The flight recorder records every frame of every thread and dumps on
+    // each drop and on the senders' requests meanwhile.
+    char dumpDir[] = "/tmp/hu-stress-dumps-XXXXXX";
+    if (!::mkdtemp(dumpDir)) {
+        std::fprintf(stderr, "FAIL: no dump directory\n");
+        return 1;
+    }
+    McuEndpoint endpoint = names.endpoint();
+    endpoint.dumpDir = dumpDir;
     ReplyingSink sink;
-    McuTransport transport(sink, names.endpoint());
+    McuTransport transport(sink, endpoint);
     sink.transport = &transport;
     const MCU_NORMAL_MSG_T greeting = normalFrame(0x77, 0);
     transport.sendGreeting(&greeting, sizeof greeting);
@@ -182,6 +192,8 @@ int main()
                 sent += r == 0;
                 if (i % 500 == 0)
                     transport.sendGreeting(&greeting, sizeof greeting);
+                if (i % 2000 == 0)
+                    transport.requestDump();
             }
         });
     }
@@ -195,6 +207,19 @@ int main()
         fail("expected " + std::to_string(int(Connections)) + " connections, saw " + std::to_string(connections.load()));
     if (sink.received.load() == 0)
         fail("no inbound frame reached the sink");
+    int dumps = 0;
+    if (DIR *d = ::opendir(dumpDir)) {
+        while (const struct dirent *e = ::readdir(d)) {
+            if (e->d_name[0] == '.')
+                continue;
+            ++dumps;
+            ::unlink((std::string(dumpDir) + '/' + e->d_name).c_str());
+        }
+        ::closedir(d);
+    }
+    ::rmdir(dumpDir);
+    if (dumps == 0 || dumps > 8)
+        fail("expected 1 to 8 dumps, found " + std::to_string(dumps));
     std::fprintf(stderr, "%d frames sent, %d inbound, %d connections\n", sent.load(), sink.received.load(),
                  connections.load());
     return g_failures.load() == 0 ? 0 : 1;

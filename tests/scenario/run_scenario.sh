@@ -19,7 +19,7 @@ trap cleanup EXIT
 
 $emulator "$sim" --name "$name" --scenario "$scenario" &
 sim_pid=$!
-QT_QPA_PLATFORM=offscreen HEADUNIT_SETTINGS="$work/settings.ini" $emulator "$launcher" > "$work/launcher.log" 2>&1 &
+QT_QPA_PLATFORM=offscreen HEADUNIT_SETTINGS="$work/settings.ini" XDG_STATE_HOME="$work/state" $emulator "$launcher" > "$work/launcher.log" 2>&1 &
 launcher_pid=$!
 
 wait "$sim_pid"

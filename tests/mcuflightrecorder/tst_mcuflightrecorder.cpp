@@ -1,0 +1,217 @@
+#include <QtTest>
+
+#include <mcucapture.h>
+#include <mcuframesink.h>
+#include <mcutransport.h>
+
+#include "mcutestframes.h"
+#include "stdoutcapture.h"
+#include "unixpeer.h"
+
+#include <QDir>
+#include <QMutex>
+#include <QTemporaryDir>
+
+#include <vector>
+
+using McuTestFrames::normal;
+using McuTestFrames::word;
+
+namespace {
+
+class NullSink : public McuFrameSink
+{
+public:
+    void onMcuFrame(unsigned char *) override {}
+};
+
+class DumpObserver : public McuLinkObserver
+{
+public:
+    void dumpWritten(const char *path, size_t) override { add(QStringLiteral("written ") + QFileInfo(path).fileName()); }
+    void dumpFailed(const char *) override { add(QStringLiteral("failed")); }
+    QStringList events()
+    {
+        QMutexLocker lock(&m_mutex);
+        return m_events;
+    }
+
+private:
+    void add(const QString &line)
+    {
+        QMutexLocker lock(&m_mutex);
+        m_events.append(line);
+    }
+    QMutex m_mutex;
+    QStringList m_events;
+};
+
+// An inbound long frame exactly as it goes on the wire.
+QByteArray longFrame(uint32_t msg, const QByteArray &data, uint32_t len = 0)
+{
+    return word(2) + word(msg) + word(len ? len : uint32_t(12 + data.size())) + data;
+}
+
+// One record of a dump as "dir event bytes-in-hex".
+QString describe(const McuCaptureRecord &r)
+{
+    const char *dir = r.direction == McuCaptureIn ? "in" : "out";
+    if (r.event == McuCaptureLinkUp)
+        return QStringLiteral("%1 up").arg(dir);
+    if (r.event == McuCaptureLinkDown)
+        return QStringLiteral("%1 down").arg(dir);
+    return QStringLiteral("%1 %2/%3 %4").arg(dir).arg(r.keptLength).arg(r.fullLength)
+        .arg(QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(r.bytes), int(r.keptLength)).toHex()));
+}
+
+QString hex(const QByteArray &bytes)
+{
+    return QString::fromLatin1(bytes.toHex());
+}
+
+} // namespace
+
+// The link's flight recorder as an engineer meets it: dumps of what crossed
+// the link, written when something went wrong, never more than eight.
+class tst_McuFlightRecorder : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void sessionLeavesItsDumps();
+    void keepsTheNewestEight();
+    void unwritableDirectoryCostsOneLine();
+};
+
+// Valid and malformed frames, a reply, and the service going away: a dump
+// for the malformed frame and one for the drop, holding exactly what crossed.
+void tst_McuFlightRecorder::sessionLeavesItsDumps()
+{
+    QTemporaryDir dumps;
+    unixpeer::Names names("recorder");
+    unixpeer::Listener service(names.serviceName);
+    McuEndpoint endpoint = names.endpoint();
+    const QByteArray dir = dumps.path().toLocal8Bit();
+    endpoint.dumpDir = dir.constData();
+    NullSink sink;
+    DumpObserver observer;
+    McuTransport t(sink, endpoint, &observer);
+    StdoutCapture out;
+    t.start();
+    const int peer = service.accept(5000);
+    QVERIFY(peer >= 0);
+
+    const QByteArray key = normal(13078, 5, 1);
+    const QByteArray version = longFrame(25, QByteArray("\0V1.2\0", 6));
+    // Longer than the record: its head is handed on and the bytes after the
+    // first 268 are read as the next frame, here a key press.
+    const QByteArray tail = normal(13078, 6, 1);
+    const QByteArray oversize = longFrame(47, QByteArray(256, 'x') + tail);
+    QVERIFY(unixpeer::writeFull(peer, key.constData(), size_t(key.size())));
+    QVERIFY(unixpeer::writeFull(peer, version.constData(), size_t(version.size())));
+    QVERIFY(unixpeer::writeFull(peer, oversize.constData(), size_t(oversize.size())));
+    QTRY_COMPARE(observer.events().size(), 1);
+    const QByteArray reply = normal(12, 186, 0);
+    QCOMPARE(t.sendData(reply.constData(), reply.size()), 0);
+    const QByteArray negativeLen = longFrame(12, QByteArray(4, 'z'), 0xFFFFFFFFu);
+    QVERIFY(unixpeer::writeFull(peer, negativeLen.constData(), size_t(negativeLen.size())));
+    QTRY_COMPARE(observer.events().size(), 2);
+    ::close(peer);
+    QTRY_COMPARE(observer.events().size(), 3);
+    t.stop();
+
+    const QStringList files = QDir(dumps.path()).entryList({QStringLiteral("mcu-*.pcap")}, QDir::Files, QDir::Name);
+    QCOMPARE(files.size(), 3);
+    const QStringList reasons = {QStringLiteral("malformed"), QStringLiteral("malformed"), QStringLiteral("link-down")};
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY2(files.at(i).startsWith(QStringLiteral("mcu-00000%1-").arg(i + 1)), qPrintable(files.at(i)));
+        QVERIFY2(files.at(i).endsWith(QStringLiteral("-%1.pcap").arg(reasons.at(i))), qPrintable(files.at(i)));
+        QCOMPARE(observer.events().at(i), QStringLiteral("written ") + files.at(i));
+    }
+
+    std::vector<McuCaptureRecord> records;
+    std::string error;
+    QVERIFY2(McuCaptureReader::readAll(dumps.filePath(files.at(2)).toStdString(), &records, &error), error.c_str());
+    QStringList got;
+    for (const McuCaptureRecord &r : records)
+        got << describe(r);
+    // The over-size frame keeps its head with its own len; the negative len
+    // is no frame at all, only the reason for the dump.
+    const QStringList expected = {
+        QStringLiteral("out up"),
+        QStringLiteral("in 16/16 ") + hex(key),
+        QStringLiteral("in 18/18 ") + hex(version),
+        QStringLiteral("in 268/284 ") + hex(oversize.left(268)),
+        QStringLiteral("in 16/16 ") + hex(tail),
+        QStringLiteral("out 16/16 ") + hex(reply),
+        QStringLiteral("in down"),
+    };
+    QCOMPARE(got, expected);
+    for (size_t i = 1; i < records.size(); ++i)
+        QVERIFY(records[i].monotonicNs >= records[i - 1].monotonicNs);
+}
+
+void tst_McuFlightRecorder::keepsTheNewestEight()
+{
+    QTemporaryDir dumps;
+    unixpeer::Names names("eight");
+    unixpeer::Listener service(names.serviceName);
+    McuEndpoint endpoint = names.endpoint();
+    const QByteArray dir = dumps.path().toLocal8Bit();
+    endpoint.dumpDir = dir.constData();
+    NullSink sink;
+    DumpObserver observer;
+    McuTransport t(sink, endpoint, &observer);
+    t.start();
+    const int peer = service.accept(5000);
+    QVERIFY(peer >= 0);
+    for (int i = 0; i < 11; ++i) {
+        const QByteArray frame = normal(12, uint32_t(i), 0);
+        QCOMPARE(t.sendData(frame.constData(), frame.size()), 0);
+        t.requestDump();
+        QTRY_COMPARE(observer.events().size(), i + 1);
+    }
+    // Nothing new since the last dump: no twelfth file.
+    t.requestDump();
+    t.stop();
+    ::close(peer);
+
+    const QStringList files = QDir(dumps.path()).entryList({QStringLiteral("mcu-*.pcap")}, QDir::Files, QDir::Name);
+    QCOMPARE(files.size(), 8);
+    QVERIFY(files.first().startsWith(QStringLiteral("mcu-000004-")));
+    QVERIFY(files.last().startsWith(QStringLiteral("mcu-000011-")));
+    QCOMPARE(observer.events().size(), 11);
+}
+
+// The link goes on as if nothing happened; the observer hears of it once.
+void tst_McuFlightRecorder::unwritableDirectoryCostsOneLine()
+{
+    QTemporaryDir scratch;
+    QFile blocker(scratch.filePath(QStringLiteral("file")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    unixpeer::Names names("unwritable");
+    unixpeer::Listener service(names.serviceName);
+    McuEndpoint endpoint = names.endpoint();
+    const QByteArray dir = scratch.filePath(QStringLiteral("file/dumps")).toLocal8Bit();
+    endpoint.dumpDir = dir.constData();
+    NullSink sink;
+    DumpObserver observer;
+    McuTransport t(sink, endpoint, &observer);
+    t.start();
+    const int peer = service.accept(5000);
+    QVERIFY(peer >= 0);
+    const QByteArray frame = normal(12, 1, 0);
+    QCOMPARE(t.sendData(frame.constData(), frame.size()), 0);
+    t.requestDump();
+    QTRY_COMPARE(observer.events(), QStringList{QStringLiteral("failed")});
+    QCOMPARE(t.sendData(frame.constData(), frame.size()), 0);
+    QByteArray got(32, '\0');
+    QVERIFY(unixpeer::readFull(peer, got.data(), 32, 5000));
+    t.stop();
+    ::close(peer);
+    QCOMPARE(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{QStringLiteral("file")});
+}
+
+QTEST_GUILESS_MAIN(tst_McuFlightRecorder)
+#include "tst_mcuflightrecorder.moc"
