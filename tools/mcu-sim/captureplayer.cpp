@@ -66,13 +66,13 @@ int CapturePlayer::run(const std::string &sourceName)
     size_t stoppedAt = 0;
     if (m_session.beginsInsideConnection()) {
         m_sink(McuSimulator::Info, "-- the capture begins inside a connection");
-        if (!awaitConnection(0, 0, &why))
-            stoppedAt = steps.front().record;
         // The launcher opens every connection with its greeting, which such a
         // capture does not hold: heard before the first MCU frame goes out, it
         // is not taken for an answer to it.
-        else
+        if (awaitConnection(0, 0, &why))
             m_sim.pumpUntil([this] { return m_heard > 0; }, ReplyWaitMs);
+        else
+            stoppedAt = steps.front().record;
     }
     for (size_t i = 0; stoppedAt == 0 && i < steps.size(); ++i) {
         if (!play(steps[i], &why))
