@@ -32,8 +32,7 @@ if ldd "$scratch/build-sdk/launcher/launcher" | grep -q "$build/platform/"; then
     exit 1
 fi
 (cd "$scratch/build-sdk" && QT_QPA_PLATFORM=offscreen ctest -j"$(nproc)" --output-on-failure --timeout 300)
-name=$(sed -n 's/^HEADUNIT_TEST_MCU_NAME:INTERNAL=//p' "$scratch/build-sdk/CMakeCache.txt")
-"$run_scenario" "$scratch/build-sdk/tools/mcu-sim/mcu-sim" "$scratch/build-sdk/launcher/launcher_e2e" "@$name" "$scenario"
+"$run_scenario" "$scratch/build-sdk/tools/mcu-sim/mcu-sim" "$scratch/build-sdk/launcher/launcher_e2e" "$scenario"
 echo "== demo scenario passed against the SDK build"
 
 echo "== launcher against the SDK's include and library directories"
@@ -70,6 +69,6 @@ echo "== installed launcher on the production names, in namespaces of its own"
 unshare -n -m bash -c '
     set -e
     mount -t tmpfs tmpfs /tmp
-    "$1" "$2/usr/bin/mcu-sim" "$2/usr/bin/launcher" @silverwren "$3"
+    "$1" "$2/usr/bin/mcu-sim" "$2/usr/bin/launcher" "$3" @silverwren
 ' _ "$run_scenario" "$scratch/root" "$scenario"
 echo "== demo scenario passed against the installed package"

@@ -3,9 +3,9 @@
 //
 //   bench_startup <launcher> <bare program> [runs]
 //
-// Each run starts the program, listens as the MCU service on this build's
-// test socket name, and measures from fork to the 16-byte application-ready
-// frame. Resident memory is read 300 ms later, when start-up has settled.
+// Each run starts the program, listens as the MCU service on a socket name of
+// this benchmark's own (handed to launcher_e2e in HEADUNIT_TEST_MCU_NAME), and
+// measures from fork to the 16-byte application-ready frame. Resident memory is read 300 ms later, when start-up has settled.
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
@@ -127,7 +127,10 @@ int main(int argc, char **argv)
         return 2;
     }
     const int runs = argc > 3 ? std::atoi(argv[3]) : 20;
-    const char *name = "@" HEADUNIT_TEST_MCU_NAME;
+    const std::string own = "bench-" + std::to_string(::getpid());
+    ::setenv("HEADUNIT_TEST_MCU_NAME", own.c_str(), 1);
+    const std::string service = "@" + own;
+    const char *name = service.c_str();
     const int listener = listenOn(name);
 
     std::vector<double> launcherMs, bareMs, launcherKb, bareKb;
@@ -144,6 +147,7 @@ int main(int argc, char **argv)
         launcherKb.push_back(double(l.rssKb));
         bareKb.push_back(double(b.rssKb));
     }
+    ::unlink(("/tmp/hu-" + own + ".sock").c_str()); // left by the killed launchers
     const double lm = median(launcherMs), bm = median(bareMs);
     const double lk = median(launcherKb), bk = median(bareKb);
     std::printf("runs: %d (medians)\n", runs);

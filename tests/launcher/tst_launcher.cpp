@@ -10,8 +10,8 @@
 
 using McuTestFrames::normal;
 
-// The real launcher process (the build's test variant, on this build tree's own
-// socket names) against an MCU service played by the test.
+// The real launcher process (the build's test variant, on socket names of this
+// run) against an MCU service played by the test.
 class tst_Launcher : public QObject
 {
     Q_OBJECT
@@ -32,14 +32,15 @@ private:
     QTemporaryDir m_dir;
     ChildProgram m_launcher;
     QString m_output;
-    unixpeer::Listener m_mcu{"@" HEADUNIT_TEST_MCU_NAME};
+    unixpeer::Names m_names{"launcher"};
+    unixpeer::Listener m_mcu{m_names.serviceName};
     int m_fd = -1;
 };
 
 void tst_Launcher::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    QVERIFY2(m_mcu.isListening(), "another run of this build tree holds the test socket name");
+    QVERIFY(m_mcu.isListening());
     QFile settings(m_dir.filePath(QStringLiteral("settings.ini")));
     QVERIFY(settings.open(QIODevice::WriteOnly));
     settings.write("[setup]\nsysLang=3\nrightDrive=true\n");
@@ -59,6 +60,7 @@ void tst_Launcher::startLauncher()
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("HEADUNIT_SETTINGS"), m_dir.filePath(QStringLiteral("settings.ini")));
+    env.insert(QStringLiteral("HEADUNIT_TEST_MCU_NAME"), QString::fromStdString(m_names.name));
     env.remove(QStringLiteral("QT_LOGGING_RULES"));
     QVERIFY2(m_launcher.start(QStringLiteral(LAUNCHER_E2E_PATH), {}, env), qPrintable(m_launcher.errorString()));
     acceptReady("the launcher never connected");
