@@ -5,6 +5,8 @@
 #include <hostplatform.h>
 #include <journal.h>
 
+#include "testmessages.h"
+
 #include <csignal>
 
 // Records what reaches it; returns false so that a delivered event is told
@@ -52,6 +54,7 @@ class tst_Application : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { TestMessages::install(); }
     void init();
     void cleanup();
     void everyTypeWhileVisible();

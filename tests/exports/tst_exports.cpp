@@ -1,5 +1,7 @@
 #include <QtTest>
 
+#include "testmessages.h"
+
 // The platform's libraries call back into the launcher executable; its dynamic
 // symbol table must offer exactly what they call and nothing of its insides.
 class tst_Exports : public QObject
@@ -19,6 +21,7 @@ private:
 
 void tst_Exports::initTestCase()
 {
+    TestMessages::install();
     QFile symbols(QStringLiteral(LAUNCHER_SYMBOLS)); // nm -DC --defined-only, written by the build
     QVERIFY2(symbols.open(QIODevice::ReadOnly), qPrintable(symbols.errorString()));
     for (const QString &line : QString::fromLatin1(symbols.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts))

@@ -5,6 +5,7 @@
 
 #include "mcutestframes.h"
 #include "stdoutcapture.h"
+#include "testmessages.h"
 
 #include <QRandomGenerator>
 
@@ -77,6 +78,7 @@ class tst_FrameReassembler : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { TestMessages::install(); }
     void splitAtEveryByte();
     void splitInRandomReads();
     void reads_data();

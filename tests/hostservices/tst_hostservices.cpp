@@ -8,6 +8,8 @@
 
 #include <QThread>
 
+#include "testmessages.h"
+
 #include <thread>
 #include <vector>
 
@@ -57,6 +59,7 @@ private Q_SLOTS:
 
 void tst_HostServices::initTestCase()
 {
+    TestMessages::install();
     qRegisterMetaType<SvcControl::ExeStage>("SvcControl::ExeStage");
 }
 
@@ -172,7 +175,6 @@ void tst_HostServices::monitorIsCounted()
 
 void tst_HostServices::journalUnderConcurrentCallers()
 {
-    QLoggingCategory::setFilterRules(QStringLiteral("platform.debug=false"));
     enum { Threads = 8, Lines = 2000 };
     static_assert(Threads * Lines <= 20000, "within the journal's capacity");
     std::vector<std::thread> writers;

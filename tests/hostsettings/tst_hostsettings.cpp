@@ -11,6 +11,8 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include "testmessages.h"
+
 class tst_HostSettings : public QObject
 {
     Q_OBJECT
@@ -32,6 +34,7 @@ private:
 
 void tst_HostSettings::initTestCase()
 {
+    TestMessages::install();
     QVERIFY(m_dir.isValid());
     DataDefault::initDataDefault();
 }

@@ -12,6 +12,7 @@
 #include "fakemcuservice.h"
 #include "loglines.h"
 #include "mcutestframes.h"
+#include "testmessages.h"
 
 #include <QDateTime>
 #include <QSettings>
@@ -73,6 +74,7 @@ private:
 
 void tst_McuClock::initTestCase()
 {
+    TestMessages::install();
     QVERIFY(m_settingsDir.isValid());
     qputenv("HEADUNIT_SETTINGS", m_settingsDir.filePath("settings.ini").toLocal8Bit());
     DataSaveControl::initQSettingPath();

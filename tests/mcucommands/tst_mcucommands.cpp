@@ -9,8 +9,8 @@
 #include "fakemcuservice.h"
 #include "mcutestframes.h"
 #include "stdoutcapture.h"
+#include "testmessages.h"
 
-#include <QLoggingCategory>
 #include <QtTest>
 
 #include <functional>
@@ -69,7 +69,7 @@ private:
 
 void tst_McuCommands::initTestCase()
 {
-    QLoggingCategory::setFilterRules(QStringLiteral("platform.debug=false"));
+    TestMessages::install();
     m_service.reset(new FakeMcuService);
     QVERIFY(m_service->isListening());
     m_link.reset(new MainAppProtocolComm(m_service->endpoint()));

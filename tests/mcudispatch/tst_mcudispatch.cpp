@@ -11,6 +11,7 @@
 #include "loglines.h"
 #include "mcutestframes.h"
 #include "stdoutcapture.h"
+#include "testmessages.h"
 
 #include <QtTest>
 
@@ -64,6 +65,7 @@ private:
 
 void tst_McuDispatch::initTestCase()
 {
+    TestMessages::install();
     m_service.reset(new FakeMcuService);
     QVERIFY(m_service->isListening());
     m_link.reset(new MainAppProtocolComm(m_service->endpoint()));

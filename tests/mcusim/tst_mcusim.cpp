@@ -8,6 +8,7 @@
 
 #include <mcutestframes.h>
 #include <unixpeer.h>
+#include <testmessages.h>
 
 #include <ctime>
 #include <sys/socket.h>
@@ -61,6 +62,7 @@ class tst_McuSim : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { TestMessages::install(); }
     void decodeLauncherFrame_data();
     void decodeLauncherFrame();
     void buildMcuFrame_data();

@@ -5,6 +5,7 @@
 
 #include "mcutestframes.h"
 #include "stdoutcapture.h"
+#include "testmessages.h"
 #include "unixpeer.h"
 
 #include <QElapsedTimer>
@@ -140,6 +141,7 @@ private Q_SLOTS:
 
 void tst_McuTransport::initTestCase()
 {
+    TestMessages::install();
     // A SIGPIPE must kill this process as it would kill the launcher.
     std::signal(SIGPIPE, SIG_DFL);
 }

@@ -9,6 +9,7 @@
 #include <hostplatform.h>
 
 #include "loglines.h"
+#include "testmessages.h"
 
 #include <QKeyEvent>
 #include <QPointer>
@@ -111,6 +112,7 @@ private:
 
 void tst_MEventFilter::initTestCase()
 {
+    TestMessages::install();
     QVERIFY(m_dir.isValid());
     QVERIFY2(QFile::exists(file("5.wav")), qPrintable(m_soundDir));
     LogLines::install();

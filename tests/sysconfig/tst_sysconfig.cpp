@@ -9,6 +9,7 @@
 #include <journal.h>
 
 #include "loglines.h"
+#include "testmessages.h"
 
 #include <QSettings>
 #include <QTemporaryDir>
@@ -49,6 +50,7 @@ private:
 
 void tst_SysConfig::initTestCase()
 {
+    TestMessages::install();
     QVERIFY(m_dir.isValid());
     LogLines::install();
 }
