@@ -80,7 +80,6 @@ private Q_SLOTS:
     void initTestCase();
     void init();
     void cleanupTestCase() { LogLines::uninstall(); }
-    void metaObject();
     void keyPresses_data();
     void keyPresses();
     void dropped_data();
@@ -166,17 +165,6 @@ QSound *tst_MEventFilter::currentSound() const
     return sounds.isEmpty() ? nullptr : sounds.last();
 }
 
-void tst_MEventFilter::metaObject()
-{
-    // Signature, method type (1 signal, 2 slot) and access (2 public) of each own method.
-    const QMetaObject *meta = m_filter->metaObject();
-    QStringList methods;
-    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
-        methods << QStringLiteral("%1 %2 %3").arg(QString(meta->method(i).methodSignature()))
-                       .arg(meta->method(i).methodType()).arg(meta->method(i).access());
-    QCOMPARE(methods, (QStringList{"mcuPlayBeepSig() 1 2", "playSound() 2 2"}));
-}
-
 void tst_MEventFilter::keyPresses_data()
 {
     QTest::addColumn<Presses>("presses");
@@ -191,7 +179,6 @@ void tst_MEventFilter::keyPresses_data()
         << Presses{{0, meta, "beep", true}, {60, Qt::Key_A, "a", false}, {61, meta, "beep", true}};
     QTest::newRow("clock set back 1 ms") << Presses{{0, meta, "beep", true}, {-1, meta, "beep", true}};
     QTest::newRow("capital B") << Presses{{0, meta, "Beep", false}, {120, meta, "beep", false}};
-    QTest::newRow("trailing blank") << Presses{{0, meta, "beep ", false}, {120, meta, "beep", false}};
     QTest::newRow("other key with text beep") << Presses{{0, Qt::Key_B, "beep", false}, {120, meta, "beep", false}};
     QTest::newRow("key release moves nothing") << Presses{{0, meta, "beep", false, QEvent::KeyRelease}, {120, meta, "beep", true}};
 }
@@ -305,6 +292,7 @@ void tst_MEventFilter::playingBeepIsNotRestarted()
     QVERIFY(m_accepted);
 }
 
+// The platform reaches the filter by signature strings only.
 void tst_MEventFilter::playSoundThroughMetaObject()
 {
     // No debounce on the slot: the same instant as the key press.
@@ -313,8 +301,8 @@ void tst_MEventFilter::playSoundThroughMetaObject()
     useSettings(true, 17);
     LogLines::clear();
 
-    const QMetaObject *meta = m_filter->metaObject();
-    QVERIFY(meta->method(meta->methodOffset() + 1).invoke(m_filter, Qt::DirectConnection));
+    QVERIFY(m_filter->metaObject()->indexOfSignal("mcuPlayBeepSig()") >= 0);
+    QVERIFY(QMetaObject::invokeMethod(m_filter, "playSound", Qt::DirectConnection));
 
     QVERIFY(logged(QStringLiteral("AppData::AudioInitOK()")));
     QCOMPARE(currentSound()->fileName(), file("3.wav"));
