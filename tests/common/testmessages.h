@@ -7,13 +7,16 @@
 //    connection ("QObject::connect: No such signal ...", "Cannot queue
 //    arguments of type ...") only that way. The noise of a machine without a
 //    sound server or runtime directory passes.
-//  - The journal's copy of the platform calls stays out of the log whatever
-//    the logging rules say: tests read the journal, and some capture standard
-//    output, where QtTest prints.
+//  - Whatever the logging rules say, the launcher's debug lines (category
+//    "default"), which tests check, are logged, and the journal's copy of the
+//    platform calls is not: tests read the journal, and some capture
+//    standard output, where QtTest prints.
 // Everything else goes on to QtTest.
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QThread>
 #include <QtTest>
 
@@ -30,6 +33,8 @@ inline bool isEnvironmentNoise(const QString &message)
 struct State {
     QtMessageHandler previous = nullptr;
     QLoggingCategory::CategoryFilter previousFilter = nullptr;
+    QMutex mutex;
+    QStringList expected; // any thread, under mutex
 };
 
 inline State &state()
@@ -38,11 +43,28 @@ inline State &state()
     return s;
 }
 
+// A warning the test provokes on purpose: QtTest fails the test unless it
+// comes, and it fails nothing when it does.
+inline void expectWarning(const char *message)
+{
+    {
+        QMutexLocker lock(&state().mutex);
+        state().expected << QString::fromUtf8(message);
+    }
+    QTest::ignoreMessage(QtWarningMsg, message);
+}
+
+inline bool wasExpected(const QString &message)
+{
+    QMutexLocker lock(&state().mutex);
+    return state().expected.removeOne(message);
+}
+
 // Any thread.
 inline void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     state().previous(type, context, message);
-    if ((type != QtWarningMsg && type != QtCriticalMsg) || isEnvironmentNoise(message))
+    if ((type != QtWarningMsg && type != QtCriticalMsg) || isEnvironmentNoise(message) || wasExpected(message))
         return;
     const QByteArray failure = "unexpected warning: " + message.toLocal8Bit();
     // QtTest takes failures on the thread that runs the test only; from
@@ -62,6 +84,8 @@ inline void filter(QLoggingCategory *category)
         state().previousFilter(category);
     if (qstrcmp(category->categoryName(), "headunit.platform") == 0)
         category->setEnabled(QtDebugMsg, false);
+    else if (qstrcmp(category->categoryName(), "default") == 0)
+        category->setEnabled(QtDebugMsg, true);
 }
 
 inline void install()
