@@ -4,12 +4,11 @@
 // The launcher's debug lines (category "default", through a message handler)
 // and the host platform's calls (through the journal's observer) in the one
 // order in which they happened, from any thread. The launcher's lines are
-// kept here only, away from standard output, which some tests capture, and
-// are logged whatever the logging rules say. Install after TestMessages.
+// kept here only, away from standard output, which some tests capture.
+// Install after TestMessages, which keeps them logged whatever the rules say.
 
 #include <journal.h>
 
-#include <QLoggingCategory>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QStringList>
@@ -25,7 +24,6 @@ struct State {
     // it, outside the lock.
     std::function<void(const QString &)> onLine;
     QtMessageHandler previous = nullptr;
-    QLoggingCategory::CategoryFilter previousFilter = nullptr;
 };
 
 inline State &state()
@@ -52,18 +50,8 @@ inline void handle(QtMsgType type, const QMessageLogContext &context, const QStr
         state().previous(type, context, message);
 }
 
-// See TestMessages::filter.
-inline void filter(QLoggingCategory *category)
-{
-    if (state().previousFilter)
-        state().previousFilter(category);
-    if (qstrcmp(category->categoryName(), "default") == 0)
-        category->setEnabled(QtDebugMsg, true);
-}
-
 inline void install()
 {
-    state().previousFilter = QLoggingCategory::installFilter(filter);
     state().previous = qInstallMessageHandler(handle);
     HostJournal::setObserver(keep);
 }
@@ -72,7 +60,6 @@ inline void uninstall()
 {
     HostJournal::setObserver(nullptr);
     qInstallMessageHandler(state().previous);
-    QLoggingCategory::installFilter(state().previousFilter);
 }
 
 inline QStringList lines()

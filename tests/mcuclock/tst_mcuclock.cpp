@@ -125,7 +125,7 @@ void tst_McuClock::mcuTime()
 
     if (trusted) {
         QCOMPARE(qint64(HostPlatform::lastSystemTime()), qint64(value));
-        QCOMPARE(m_mcu.service.pending(), 0);
+        QCOMPARE(m_mcu.pending(), 0);
         return;
     }
     // 1 January 2024 at the local time of day of the call.
@@ -134,7 +134,7 @@ void tst_McuClock::mcuTime()
     const qint64 latest = QDateTime(QDate(2024, 1, 1), after).toSecsSinceEpoch();
     if (before <= after)
         QVERIFY2(seconds >= earliest && seconds <= latest, qPrintable(QString::number(seconds)));
-    QCOMPARE(m_mcu.service.read(264).toHex(), clockCommand(uint32_t(seconds)).toHex());
+    QCOMPARE(m_mcu.read(264).toHex(), clockCommand(uint32_t(seconds)).toHex());
 }
 
 void tst_McuClock::rdsTime_data()
@@ -168,7 +168,7 @@ void tst_McuClock::rdsTime()
     QVERIFY(!HostJournal::lines().contains("AppData::setMcuTimeSynced(true)"));
     if (!sets) {
         QCOMPARE(qint64(HostPlatform::lastSystemTime()), qint64(-1));
-        QCOMPARE(m_mcu.service.pending(), 0);
+        QCOMPARE(m_mcu.pending(), 0);
         // One line says why, when the setting let the time through.
         QCOMPARE(LogLines::lines().filter(" is no time of day, clock left alone").size(), setting == "true" ? 1 : 0);
         return;
@@ -177,7 +177,7 @@ void tst_McuClock::rdsTime()
     const QTime timeOfDay(hour, minute);
     QVERIFY(seconds == QDateTime(dayBefore, timeOfDay).toSecsSinceEpoch()
             || seconds == QDateTime(dayAfter, timeOfDay).toSecsSinceEpoch());
-    QCOMPARE(m_mcu.service.read(264).toHex(), clockCommand(uint32_t(seconds)).toHex());
+    QCOMPARE(m_mcu.read(264).toHex(), clockCommand(uint32_t(seconds)).toHex());
 }
 
 void tst_McuClock::getTime_data()

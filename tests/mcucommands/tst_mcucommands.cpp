@@ -104,9 +104,9 @@ void tst_McuCommands::wireBytes()
     QFETCH(QByteArray, expected);
 
     QCOMPARE(command(m_mcu.link), 0);
-    QCOMPARE(m_mcu.service.read(expected.size()).toHex(), expected.toHex());
+    QCOMPARE(m_mcu.read(expected.size()).toHex(), expected.toHex());
     // Sends complete before the call returns: anything extra is already here.
-    QCOMPARE(m_mcu.service.pending(), 0);
+    QCOMPARE(m_mcu.pending(), 0);
 }
 
 void tst_McuCommands::refused_data()
@@ -131,7 +131,7 @@ void tst_McuCommands::refused()
     QCOMPARE(command(m_mcu.link), -1);
     QCOMPARE(out.take(), QByteArray());
     QCOMPARE(HostJournal::lines(), QStringList());
-    QCOMPARE(m_mcu.service.pending(), 0);
+    QCOMPARE(m_mcu.pending(), 0);
 }
 
 void tst_McuCommands::sourceState_data()
@@ -175,7 +175,7 @@ void tst_McuCommands::sourceState()
             changes << line;
     }
     QCOMPARE(changes, expected);
-    QCOMPARE(m_mcu.service.read(16).toHex(), normal(12, 5, uint32_t(id)).toHex());
+    QCOMPARE(m_mcu.read(16).toHex(), normal(12, 5, uint32_t(id)).toHex());
 }
 
 void tst_McuCommands::sourceStateWithoutAppData()
@@ -183,7 +183,7 @@ void tst_McuCommands::sourceStateWithoutAppData()
     HostPlatform::setAppDataAvailable(false);
     QCOMPARE(m_mcu.link.SendCurSrcToMcu(3, 1), 0);
     QCOMPARE(HostJournal::lines(), QStringList());
-    QCOMPARE(m_mcu.service.read(16).toHex(), normal(12, 5, 0x00010003).toHex());
+    QCOMPARE(m_mcu.read(16).toHex(), normal(12, 5, 0x00010003).toHex());
 }
 
 void tst_McuCommands::sourceLines()
@@ -192,7 +192,7 @@ void tst_McuCommands::sourceLines()
     m_mcu.link.SendCurSrcToMcu(3, 1);
     m_mcu.link.onlySendCurSrcToMcu(-1, 0);
     QCOMPARE(out.take(), QByteArray("current src id:3\ncurrent src id2:-1\n"));
-    QCOMPARE(m_mcu.service.read(32).size(), 32);
+    QCOMPARE(m_mcu.read(32).size(), 32);
 }
 
 // A restarted MCU service must hear that the application is ready, although
@@ -201,13 +201,13 @@ void tst_McuCommands::readyGreetsEveryNewConnection()
 {
     const QByteArray ready = normal(12, 17, 2);
     QCOMPARE(m_mcu.link.AppReady(), 0);
-    QCOMPARE(m_mcu.service.read(16).toHex(), ready.toHex());
+    QCOMPARE(m_mcu.read(16).toHex(), ready.toHex());
 
-    m_mcu.service.dropConnection();
-    QVERIFY(m_mcu.service.waitForConnection());
-    QCOMPARE(m_mcu.service.read(16).toHex(), ready.toHex());
+    m_mcu.dropConnection();
+    QVERIFY(m_mcu.waitForConnection());
+    QCOMPARE(m_mcu.read(16).toHex(), ready.toHex());
     QCOMPARE(m_mcu.link.SendHeartbeattoMCU(), 0);
-    QCOMPARE(m_mcu.service.read(16).toHex(), normal(12, 190, 0).toHex());
+    QCOMPARE(m_mcu.read(16).toHex(), normal(12, 190, 0).toHex());
 }
 
 QTEST_GUILESS_MAIN(tst_McuCommands)

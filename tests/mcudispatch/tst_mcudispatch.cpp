@@ -62,7 +62,7 @@ void tst_McuDispatch::initTestCase()
     QVERIFY(m_mcu.start());
     LogLines::state().onLine = [this](const QString &line) {
         if (line.startsWith(QLatin1String("ActivityManager::handleMcuCommand(")))
-            m_pendingAtCommand = m_mcu.service.pending();
+            m_pendingAtCommand = m_mcu.pending();
     };
     LogLines::install();
     // The activity manager announces itself once; keep that out of the rows.
@@ -116,7 +116,7 @@ void tst_McuDispatch::normalMessages()
     m_mcu.dispatch(normal(msg, p1, p2));
     QCOMPARE(out.take(), QString::asprintf("Main app normal msg:%u, p1:%u, p2:%u.\n", msg, p1, p2).toLatin1());
     QCOMPARE(LogLines::lines(), calls);
-    QCOMPARE(m_mcu.service.pending(), 0);
+    QCOMPARE(m_mcu.pending(), 0);
 }
 
 // The MCU waits for the acknowledgement; it must be on the wire before the
@@ -126,7 +126,7 @@ void tst_McuDispatch::activityReplyBeforeCommand()
     m_mcu.dispatch(normal(529, 13, 7));
     QCOMPARE(LogLines::lines(), QStringList{"ActivityManager::handleMcuCommand(7)"});
     QCOMPARE(m_pendingAtCommand.load(), 16);
-    QCOMPARE(m_mcu.service.read(16).toHex(), normal(12, 186, 0).toHex());
+    QCOMPARE(m_mcu.read(16).toHex(), normal(12, 186, 0).toHex());
 }
 
 void tst_McuDispatch::longMessages_data()
@@ -159,7 +159,7 @@ void tst_McuDispatch::longMessages()
     StdoutCapture out;
     m_mcu.dispatch(record);
     QCOMPARE(out.take(), QByteArray());
-    QCOMPARE(m_mcu.service.pending(), 0);
+    QCOMPARE(m_mcu.pending(), 0);
 
     const QStringList calls = LogLines::lines();
     QCOMPARE(calls.size(), receiver.isEmpty() ? 0 : 1);
@@ -244,7 +244,7 @@ void tst_McuDispatch::missingPlatformServices()
     QCOMPARE(lines.size(), calls.size());
     for (int i = 0; i < calls.size(); ++i)
         QVERIFY2(lines.at(i).startsWith(calls.at(i)), qPrintable(lines.at(i)));
-    QCOMPARE(m_mcu.service.pending(), 0);
+    QCOMPARE(m_mcu.pending(), 0);
 }
 
 void tst_McuDispatch::versionReport_data()
@@ -275,8 +275,8 @@ void tst_McuDispatch::versionReport()
     HostPlatform::setVersions(customer, sdk, date);
     HostJournal::clear();
     m_mcu.dispatch(normal(13080, 0, 0));
-    QCOMPARE(m_mcu.service.read(264).toHex(), outboundLong(2, 205, payload).toHex());
-    QCOMPARE(m_mcu.service.pending(), 0);
+    QCOMPARE(m_mcu.read(264).toHex(), outboundLong(2, 205, payload).toHex());
+    QCOMPARE(m_mcu.pending(), 0);
     QCOMPARE(HostJournal::lines(), (QStringList{"PlatformControl::getCustomerVer() = \"" + customer + '"',
                                                 "PlatformControl::getSDKVer() = \"" + sdk + '"',
                                                 "BaseControl::getDateVersion() = \"" + date + '"'}));
@@ -286,10 +286,10 @@ void tst_McuDispatch::versionReport()
 void tst_McuDispatch::repliesEndToEnd()
 {
     HostPlatform::setVersions("C1", "S23", "2026120612000");
-    QVERIFY(m_mcu.service.write(normal(529, 13, 7) + normal(13080, 0, 0)));
+    QVERIFY(m_mcu.write(normal(529, 13, 7) + normal(13080, 0, 0)));
 
-    QCOMPARE(m_mcu.service.read(16).toHex(), normal(12, 186, 0).toHex());
-    QCOMPARE(m_mcu.service.read(264).toHex(), outboundLong(2, 205, report(0x15, "C1", "S23", "2026120612000")).toHex());
+    QCOMPARE(m_mcu.read(16).toHex(), normal(12, 186, 0).toHex());
+    QCOMPARE(m_mcu.read(264).toHex(), outboundLong(2, 205, report(0x15, "C1", "S23", "2026120612000")).toHex());
     QTRY_VERIFY(HostJournal::lines().contains("ActivityManager::handleMcuCommand(7)"));
 }
 
