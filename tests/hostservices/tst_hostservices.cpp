@@ -33,11 +33,6 @@ public Q_SLOTS:
         seen << QStringLiteral("finished()");
         threads << QThread::currentThread();
     }
-    void onFlushDone()
-    {
-        seen << QStringLiteral("procFlushDone()");
-        threads << QThread::currentThread();
-    }
 };
 
 class tst_HostServices : public QObject
@@ -51,8 +46,6 @@ private Q_SLOTS:
     void svcSignalsAreAsynchronous();
     void blockingStageSignalsNothing();
     void pendingSignalDroppedWithItsObject();
-    void firstFrame_data();
-    void firstFrame();
     void monitorIsCounted();
     void journalUnderConcurrentCallers();
 };
@@ -119,45 +112,6 @@ void tst_HostServices::pendingSignalDroppedWithItsObject()
     }
     QTest::qWait(50);
     QVERIFY(HostJournal::lines().count("SvcControl emits finished()") <= 200);
-}
-
-void tst_HostServices::firstFrame_data()
-{
-    QTest::addColumn<int>("when");
-    QTest::addColumn<int>("thread");
-    QTest::addColumn<bool>("insidePreCheck");
-    QTest::addColumn<bool>("arrives");
-
-    QTest::newRow("inside preCheck") << int(HostPlatform::FirstFrame::InsidePreCheck) << int(HostPlatform::SignalThread::Own) << true << true;
-    QTest::newRow("next turn") << int(HostPlatform::FirstFrame::NextTurn) << int(HostPlatform::SignalThread::Own) << false << true;
-    QTest::newRow("from worker") << int(HostPlatform::FirstFrame::NextTurn) << int(HostPlatform::SignalThread::Worker) << false << true;
-    QTest::newRow("never") << int(HostPlatform::FirstFrame::Never) << int(HostPlatform::SignalThread::Own) << false << false;
-}
-
-void tst_HostServices::firstFrame()
-{
-    QFETCH(int, when);
-    QFETCH(int, thread);
-    QFETCH(bool, insidePreCheck);
-    QFETCH(bool, arrives);
-    HostPlatform::setFirstFrame(HostPlatform::FirstFrame(when));
-    HostPlatform::setSignalThread(HostPlatform::SignalThread(thread));
-
-    FirstFrameMonitor *monitor = FirstFrameMonitor::getInstance();
-    Receiver receiver;
-    QVERIFY(connect(monitor, SIGNAL(procFlushDone()), &receiver, SLOT(onFlushDone())));
-    monitor->preCheck();
-    QCOMPARE(receiver.seen.size(), insidePreCheck ? 1 : 0);
-    if (arrives) {
-        QTRY_COMPARE(receiver.seen.size(), 1);
-        QCOMPARE(receiver.threads.first(), QThread::currentThread());
-    } else {
-        QTest::qWait(20);
-        QCOMPARE(receiver.seen.size(), 0);
-        HostPlatform::showFirstFrame();
-        QCOMPARE(receiver.seen.size(), 1);
-    }
-    FirstFrameMonitor::releaseInstance();
 }
 
 void tst_HostServices::monitorIsCounted()
