@@ -145,7 +145,6 @@ void tst_McuClock::rdsTime_data()
     QTest::addColumn<bool>("sets");
 
     QTest::newRow("setting off") << "false" << 7 << 5 << false;
-    QTest::newRow("setting on, 07:05") << "true" << 7 << 5 << true;
     QTest::newRow("nothing saved, factory default on") << QString() << 7 << 5 << true;
     QTest::newRow("setting on, 23:59") << "true" << 23 << 59 << true;
     QTest::newRow("hour 24 ignored") << "true" << 24 << 0 << false;

@@ -48,7 +48,6 @@ private slots:
     void missingPlatformServices();
     void versionReport_data();
     void versionReport();
-    void repliesEndToEnd();
 
 private:
     StartedLink m_mcu;
@@ -256,8 +255,6 @@ void tst_McuDispatch::versionReport_data()
 
     const QByteArray c39(39, 'c'), s39(39, 's');
     QTest::newRow("empty customer and SDK versions") << "" << "" << "20240101.1200" << report(0x10, "", "", "20240101.1200");
-    QTest::newRow("two, three and thirteen characters") << "C1" << "S23" << "2026120612000"
-                                                        << report(0x15, "C1", "S23", "2026120612000");
     QTest::newRow("short date zero-filled") << "C" << "S" << "2024" << report(0x12, "C", "S", QByteArray("2024") + QByteArray(9, '\0'));
     QTest::newRow("39-byte versions kept whole") << QString(c39) << QString(s39) << "2026120612000"
                                                  << report(0x5e, c39, s39, "2026120612000");
@@ -280,17 +277,6 @@ void tst_McuDispatch::versionReport()
     QCOMPARE(HostJournal::lines(), (QStringList{"PlatformControl::getCustomerVer() = \"" + customer + '"',
                                                 "PlatformControl::getSDKVer() = \"" + sdk + '"',
                                                 "BaseControl::getDateVersion() = \"" + date + '"'}));
-}
-
-// The MCU service asks through the socket and hears the answers on it.
-void tst_McuDispatch::repliesEndToEnd()
-{
-    HostPlatform::setVersions("C1", "S23", "2026120612000");
-    QVERIFY(m_mcu.write(normal(529, 13, 7) + normal(13080, 0, 0)));
-
-    QCOMPARE(m_mcu.read(16).toHex(), normal(12, 186, 0).toHex());
-    QCOMPARE(m_mcu.read(264).toHex(), outboundLong(2, 205, report(0x15, "C1", "S23", "2026120612000")).toHex());
-    QTRY_VERIFY(HostJournal::lines().contains("ActivityManager::handleMcuCommand(7)"));
 }
 
 QTEST_GUILESS_MAIN(tst_McuDispatch)
