@@ -1,9 +1,9 @@
 #include <QtTest>
 
 #include <framereassembler.h>
-#include <mcuframesink.h>
 
 #include "mcutestframes.h"
+#include "recordingsink.h"
 #include "stdoutcapture.h"
 #include "testmessages.h"
 
@@ -15,17 +15,6 @@ using McuTestFrames::normal;
 using McuTestFrames::word;
 
 namespace {
-
-class RecordingSink : public McuFrameSink
-{
-public:
-    void onMcuFrame(unsigned char *frame) override
-    {
-        const bool isNormal = frame[0] == 1 && frame[1] == 0 && frame[2] == 0 && frame[3] == 0;
-        frames.append(QByteArray(reinterpret_cast<const char *>(frame), isNormal ? 16 : 268));
-    }
-    QList<QByteArray> frames;
-};
 
 // A long frame as it crosses the wire: header with len, then len - 12 bytes.
 QByteArray longFrame(uint32_t kind, uint32_t msg, int len, char fill = 'x')
@@ -100,9 +89,9 @@ void tst_FrameReassembler::readsOfEverySize()
         RecordingSink sink;
         for (int at = 0; at < stream.size(); at += size) {
             r.feed(bytes + at, size_t(qMin(size, stream.size() - at)), sink);
-            QCOMPARE(sink.frames.size(), completeBefore(ends, qMin(at + size, stream.size())));
+            QCOMPARE(sink.frames().size(), completeBefore(ends, qMin(at + size, stream.size())));
         }
-        QVERIFY2(sink.frames == expected, qPrintable(QStringLiteral("reads of %1 bytes").arg(size)));
+        QVERIFY2(sink.frames() == expected, qPrintable(QStringLiteral("reads of %1 bytes").arg(size)));
         QCOMPARE(r.buffered(), size_t(0));
     }
 }
@@ -149,7 +138,7 @@ void tst_FrameReassembler::reads()
     for (const QByteArray &read : reads)
         r.feed(reinterpret_cast<const unsigned char *>(read.constData()), size_t(read.size()), sink);
     QCOMPARE(out.take(), overSize ? overSizeLine : QByteArray());
-    QCOMPARE(sink.frames, frames);
+    QCOMPARE(sink.frames(), frames);
     QCOMPARE(r.buffered(), size_t(buffered));
 }
 
@@ -176,16 +165,16 @@ void tst_FrameReassembler::longerThanRecord()
     const auto *bytes = reinterpret_cast<const unsigned char *>(frame.constData());
     for (int at = 0; at < len - 1; at += 268)
         r.feed(bytes + at, size_t(qMin(268, len - 1 - at)), sink);
-    QVERIFY(sink.frames.isEmpty());
+    QVERIFY(sink.frames().isEmpty());
     r.feed(bytes + len - 1, 1, sink);
 
     QByteArray capped = frame.left(268);
     capped.replace(8, 4, word(268));
     const int tail = len - 268;
-    QCOMPARE(sink.frames.size(), 1 + tail / 16);
-    QCOMPARE(sink.frames.first(), capped);
-    for (int i = 1; i < sink.frames.size(); ++i)
-        QCOMPARE(sink.frames.at(i), tailFrame);
+    QCOMPARE(sink.frames().size(), 1 + tail / 16);
+    QCOMPARE(sink.frames().first(), capped);
+    for (int i = 1; i < sink.frames().size(); ++i)
+        QCOMPARE(sink.frames().at(i), tailFrame);
     QCOMPARE(r.buffered(), size_t(tail % 16));
 }
 
@@ -206,8 +195,8 @@ void tst_FrameReassembler::frameLongerThanBufferIsDroppedOnOverflow()
         next += normal(0x3316, i, 0);
     next += word(1) + word(0x3316) + word(99);
     r.feed(reinterpret_cast<const unsigned char *>(next.constData()), size_t(next.size()), sink);
-    QCOMPARE(sink.frames.size(), 16);
-    QCOMPARE(sink.frames.last(), normal(0x3316, 15, 0));
+    QCOMPARE(sink.frames().size(), 16);
+    QCOMPARE(sink.frames().last(), normal(0x3316, 15, 0));
     QCOMPARE(r.buffered(), size_t(12));
     QCOMPARE(out.take(), QByteArray());
 }

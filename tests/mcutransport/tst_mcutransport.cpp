@@ -1,15 +1,14 @@
 #include <QtTest>
 
-#include <mcuframesink.h>
 #include <mcutransport.h>
 
 #include "mcutestframes.h"
+#include "recordingsink.h"
 #include "stdoutcapture.h"
 #include "testmessages.h"
 #include "unixpeer.h"
 
 #include <QElapsedTimer>
-#include <QMutex>
 
 #include <algorithm>
 #include <csignal>
@@ -23,25 +22,6 @@ using McuTestFrames::normal;
 using McuTestFrames::outboundLong;
 
 namespace {
-
-class RecordingSink : public McuFrameSink
-{
-public:
-    void onMcuFrame(unsigned char *frame) override
-    {
-        QMutexLocker lock(&m_mutex);
-        m_frames.append(QByteArray(reinterpret_cast<const char *>(frame), frame[0] == 1 ? 16 : 268));
-    }
-    QList<QByteArray> frames()
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_frames;
-    }
-
-private:
-    QMutex m_mutex;
-    QList<QByteArray> m_frames;
-};
 
 // A connected descriptor that is closed at the end of the test.
 struct Fd {
