@@ -177,8 +177,6 @@ void tst_McuDispatch::recordsDecoded_data()
 
     QTest::newRow("key study") << 47u << QByteArray::fromHex("010203040506 1234 ffff 0000 8000 0001 abcd eeee")
                                << QStringList{"BaseControl::ReceiveKeyStudyMsgFromMcu(1 2 3 4 5 6; 4660 65535 0 32768 1 43981)"};
-    QTest::newRow("auto test item 9") << 112u << QByteArray::fromHex("aa09010203040506")
-                                      << QStringList{"BaseControl::RecevieAutoTestFromMcu(9, aa09010203040506)"};
     QTest::newRow("auto test item 240 zero-extended") << 112u << QByteArray::fromHex("00f0")
                                                       << QStringList{"BaseControl::RecevieAutoTestFromMcu(240, 00f0000000000000)"};
 
@@ -194,7 +192,6 @@ void tst_McuDispatch::recordsDecoded_data()
         QTest::newRow(qPrintable("UUID " + id)) << 212u << "\x5a" + prefix + "\x7e\x7e" + QByteArray::fromHex(numberHex)
             << QStringList{QStringLiteral("==========>uuid: \"%1\" len= %2").arg(id).arg(id.size()), "AppData::setUUID(\"" + id + "\")"};
     };
-    uuid("AB", "00003039", "AB00000000012345");
     uuid(QByteArray("\x00" "B", 2), "00003039", "00000000012345");
     uuid("AB", "ffffffff", "AB00004294967295");
     uuid("\xc3\xa9", "00000001", QStringLiteral("\u00e900000000000001"));
