@@ -8,9 +8,6 @@
 #include "testmessages.h"
 #include "unixpeer.h"
 
-#include <QElapsedTimer>
-
-#include <algorithm>
 #include <csignal>
 #include <memory>
 #include <sys/ioctl.h>
@@ -159,17 +156,14 @@ void tst_McuTransport::stalledServiceBlocksNoCaller()
     QVERIFY(accepted > 0 && accepted < 100000);
 
     StdoutCapture out;
+    // A caller stuck on the full socket would never return, and the test
+    // would run into its time-out.
     std::vector<int> results(12, 0);
-    std::vector<qint64> took(12, 0);
     std::vector<std::thread> senders;
     for (size_t s = 0; s < 4; ++s) {
         senders.emplace_back([&, s] {
-            for (size_t i = s * 3; i < s * 3 + 3; ++i) {
-                QElapsedTimer timer;
-                timer.start();
+            for (size_t i = s * 3; i < s * 3 + 3; ++i)
                 results[i] = send(t, frame);
-                took[i] = timer.elapsed();
-            }
         });
     }
     for (std::thread &s : senders)
@@ -177,8 +171,6 @@ void tst_McuTransport::stalledServiceBlocksNoCaller()
     const QByteArray lines = out.take();
 
     QCOMPARE(results, std::vector<int>(12, -1));
-    // Liveness only: a caller stuck on the full socket would never return.
-    QVERIFY(*std::max_element(took.begin(), took.end()) < 2000);
     QCOMPARE(lines, QByteArray("===============>repeat call SendData\n").repeated(lines.count('\n')));
 
     QCOMPARE(drainPending(peer.fd), frame.repeated(accepted));
