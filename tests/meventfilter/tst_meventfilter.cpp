@@ -91,6 +91,7 @@ private Q_SLOTS:
 
 private:
     void useSettings(bool beep, int volume);
+    void useSettings(const QString &beep, const QString &volume);
     // Sends a key event, starting out ignored, to an object of its own through
     // the application and so through the filter.
     void send(QEvent::Type type, int key, const QString &text);
@@ -133,11 +134,16 @@ void tst_MEventFilter::init()
 
 void tst_MEventFilter::useSettings(bool beep, int volume)
 {
+    useSettings(beep ? QStringLiteral("true") : QStringLiteral("false"), QString::number(volume));
+}
+
+// As text, the way the store finds values in a file it did not write.
+void tst_MEventFilter::useSettings(const QString &beep, const QString &volume)
+{
     const QString path = m_dir.filePath(QStringLiteral("settings-%1-%2.ini").arg(getpid()).arg(++m_files));
     QSettings settings(path, QSettings::IniFormat);
-    // As text, the way the store finds values in a file it did not write.
-    settings.setValue(SetupStrIdConst::setupSysBeep, beep ? QStringLiteral("true") : QStringLiteral("false"));
-    settings.setValue(SetupStrIdConst::setupAlterVolume, QString::number(volume));
+    settings.setValue(SetupStrIdConst::setupSysBeep, beep);
+    settings.setValue(SetupStrIdConst::setupAlterVolume, volume);
     settings.sync();
     QCOMPARE(settings.status(), QSettings::NoError);
     qputenv("HEADUNIT_SETTINGS", QFile::encodeName(path));
@@ -195,19 +201,21 @@ void tst_MEventFilter::keyPresses()
 
 void tst_MEventFilter::dropped_data()
 {
-    QTest::addColumn<bool>("beepSwitch");
+    QTest::addColumn<QString>("beepSwitch");
     QTest::addColumn<bool>("audioReady");
 
-    QTest::newRow("beep switched off") << false << true;
-    QTest::newRow("audio not ready") << true << false;
+    QTest::newRow("beep switched off") << "false" << true;
+    QTest::newRow("empty beep switch is off") << "" << true;
+    QTest::newRow("audio not ready") << "true" << false;
 }
 
 void tst_MEventFilter::dropped()
 {
-    QFETCH(bool, beepSwitch);
+    QFETCH(QString, beepSwitch);
     QFETCH(bool, audioReady);
+    const bool beepOn = beepSwitch == QLatin1String("true");
     // A volume the sound was not made for: a read of it would replace the sound.
-    useSettings(beepSwitch, 25);
+    useSettings(beepSwitch, QStringLiteral("25"));
     HostPlatform::setAudioReady(audioReady);
     QSound *before = currentSound();
     LogLines::clear();
@@ -216,7 +224,7 @@ void tst_MEventFilter::dropped()
 
     QVERIFY(askedBeepSwitch());
     // With the beep off the audio system is not even asked.
-    QCOMPARE(logged(QStringLiteral("AppData::AudioInitOK()")), beepSwitch);
+    QCOMPARE(logged(QStringLiteral("AppData::AudioInitOK()")), beepOn);
     QVERIFY(!logged(SetupStrIdConst::setupAlterVolume));
     QCOMPARE(currentSound(), before);
     QVERIFY(currentSound()->isFinished());
@@ -225,18 +233,19 @@ void tst_MEventFilter::dropped()
 
 void tst_MEventFilter::volumeTable_data()
 {
-    QTest::addColumn<int>("volume");
+    QTest::addColumn<QString>("volume");
     QTest::addColumn<QString>("file");
 
-    const int volumes[] = {-3, 10, 11, 15, 16, 20, 21, 30, 31};
-    const char *files[] = {"1", "1", "2", "2", "3", "3", "4", "4", "5"};
-    for (int i = 0; i < 9; ++i)
-        QTest::newRow(qPrintable(QString::number(volumes[i]))) << volumes[i] << QString(files[i]) + ".wav";
+    // A word reads as volume 0.
+    const char *volumes[] = {"-3", "10", "11", "15", "16", "20", "21", "30", "31", "loud"};
+    const char *files[] = {"1", "1", "2", "2", "3", "3", "4", "4", "5", "1"};
+    for (int i = 0; i < 10; ++i)
+        QTest::newRow(volumes[i]) << QString(volumes[i]) << QString(files[i]) + ".wav";
 }
 
 void tst_MEventFilter::volumeTable()
 {
-    QFETCH(int, volume);
+    QFETCH(QString, volume);
     QFETCH(QString, file);
 
     // From a volume no row uses, so that every row is a change.
@@ -244,7 +253,7 @@ void tst_MEventFilter::volumeTable()
     beep();
     endBeep();
     QPointer<QSound> before = currentSound();
-    useSettings(true, volume);
+    useSettings(QStringLiteral("true"), volume);
     LogLines::clear();
     g_now += 121;
     beep();
@@ -252,7 +261,7 @@ void tst_MEventFilter::volumeTable()
     QSound *made = currentSound();
     QVERIFY(made != before);
     QCOMPARE(made->fileName(), m_soundDir + file);
-    QCOMPARE(volumeLines(), QStringList{QStringLiteral("==================>>>>vol %1").arg(volume)});
+    QCOMPARE(volumeLines(), QStringList{QStringLiteral("==================>>>>vol %1").arg(volume.toInt())});
     // The replaced sound goes at the next turn of the event loop; the same
     // volume again reuses the new one.
     QVERIFY(before);

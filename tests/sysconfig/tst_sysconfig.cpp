@@ -19,7 +19,8 @@
 // Each row's SysConfig reads a settings file of the row's own; the checks run
 // on the launcher's debug lines and the platform calls in their one order.
 
-using Settings = QList<QPair<QString, QString>>;
+// Values as the file holds them: text, or a list where a line has commas.
+using Settings = QList<QPair<QString, QVariant>>;
 Q_DECLARE_METATYPE(Settings)
 
 class tst_SysConfig : public QObject
@@ -76,6 +77,7 @@ void tst_SysConfig::language_data()
     QTest::newRow("13 past the end") << "13" << "de";
     QTest::newRow("-1") << "-1" << "de";
     QTest::newRow("number then text is no number") << "2x" << "de";
+    QTest::newRow("commas make a list, which is no index") << "1,2" << "de";
     // The host's factory index is 1, so a read that dropped the default would
     // fall to "de".
     QTest::newRow("nothing saved") << QString() << "en";
@@ -86,7 +88,8 @@ void tst_SysConfig::language()
     QFETCH(QString, saved);
     QFETCH(QString, code);
     const QString key = SetupStrIdConst::setupSysLang;
-    configure(saved.isNull() ? Settings{} : Settings{{key, saved}});
+    const QVariant value = saved.contains(QLatin1Char(',')) ? QVariant(saved.split(QLatin1Char(','))) : QVariant(saved);
+    configure(saved.isNull() ? Settings{} : Settings{{key, value}});
     const QString factory = DataDefault::getDefault(key).toString();
     LogLines::clear();
 
@@ -108,7 +111,12 @@ void tst_SysConfig::languageBeforeDrivingSide_data()
     QTest::addColumn<QString>("rightDrive");
 
     QTest::newRow("nothing saved is left-hand drive") << Settings{} << "false";
-    QTest::newRow("right-hand drive") << Settings{{SetupStrIdConst::setupRightDrive, "true"}} << "true";
+    // Saved text converts as QVariant converts it: anything but "", "0" and
+    // "false" is true.
+    for (const char *text : {"true", "yes", "on", "2"})
+        QTest::newRow(qPrintable(QStringLiteral("%1 is right-hand drive").arg(text)))
+            << Settings{{SetupStrIdConst::setupRightDrive, text}} << "true";
+    QTest::newRow("0 is left-hand drive") << Settings{{SetupStrIdConst::setupRightDrive, "0"}} << "false";
 }
 
 void tst_SysConfig::languageBeforeDrivingSide()
@@ -151,6 +159,10 @@ void tst_SysConfig::usbModes_data()
     QTest::newRow("b: carlife wins over both identifiers")
         << Settings{{webLink, "false"}, {carlife, "true"}, {android, autoLink}, {apple, ipod}}
         << QStringList{androidMode(2), aoaOn, appleMode(1), startup};
+    QTest::newRow("b: carlife yes") << Settings{{carlife, "yes"}, {android, autoLink}}
+                                    << QStringList{androidMode(2), aoaOn, appleMode(1), startup};
+    QTest::newRow("a: weblink 2") << Settings{{webLink, "2"}} << QStringList{androidMode(4), aoaOff, appleMode(4), startup};
+    QTest::newRow("a: weblink on") << Settings{{webLink, "on"}} << QStringList{androidMode(4), aoaOff, appleMode(4), startup};
     QTest::newRow("c: autolink and ipod") << Settings{{android, autoLink}, {apple, ipod}}
                                           << QStringList{androidMode(1), aoaOff, appleMode(2), startup};
     QTest::newRow("c: android auto and ios mirror")
