@@ -21,6 +21,7 @@ private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
     void endToEnd();
+    void ctrlCTearsDownInOrder();
 
 private:
     // Takes the launcher's connection and its first frame, "application ready".
@@ -148,6 +149,26 @@ void tst_Launcher::endToEnd()
     QVERIFY(m_launcher.exitedNormally());
     QCOMPARE(m_launcher.exitCode(), 0);
     QVERIFY(output().indexOf(QStringLiteral("~MainStart ")) > m_output.indexOf(QStringLiteral("BaseControl::sendMcuKeyPressedSignal(5, 1)")));
+}
+
+// On a PC, Ctrl-C ends the launcher as SIGTERM does: through the event loop.
+void tst_Launcher::ctrlCTearsDownInOrder()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("HEADUNIT_SETTINGS"), m_dir.filePath(QStringLiteral("settings.ini")));
+    env.insert(QStringLiteral("HEADUNIT_TEST_MCU_NAME"), QString::fromStdString(m_names.name));
+    ChildProgram launcher;
+    QVERIFY2(launcher.start(QStringLiteral(LAUNCHER_E2E_PATH), {}, env), qPrintable(launcher.errorString()));
+    const int fd = m_mcu.accept(10000);
+    QVERIFY(fd >= 0);
+    QByteArray ready(16, '\0');
+    QVERIFY(unixpeer::readFull(fd, ready.data(), 16, 5000));
+    QVERIFY(launcher.signal(SIGINT));
+    QVERIFY(launcher.waitForExit(5000));
+    ::close(fd);
+    QCOMPARE(launcher.exitCode(), 0);
+    QVERIFY(QString::fromLocal8Bit(launcher.readOutput()).contains(QStringLiteral("~MainStart ")));
 }
 
 QTEST_GUILESS_MAIN(tst_Launcher)
