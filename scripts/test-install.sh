@@ -47,6 +47,9 @@ echo "== Debian package"
 deb=$(ls "$scratch"/package/headunit-launcher_*.deb)
 dpkg-deb --info "$deb" | sed -n 's/^ \(Package\|Version\|Architecture\|Depends\):/   \1:/p'
 dpkg-deb -x "$deb" "$scratch/root"
+# The platform's libraries call into the launcher: its exports must survive packaging.
+nm -D --defined-only "$scratch/root/usr/bin/launcher" | grep -q 'MainAppProtocolComm11GetInstance' \
+    || { echo "the packaged launcher lost its exported symbols" >&2; exit 1; }
 
 echo "== the service unit, as packaged"
 unit=$scratch/root/usr/lib/systemd/system/headunit-launcher.service
