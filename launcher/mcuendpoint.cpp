@@ -3,12 +3,6 @@
 #include <cstdlib>
 #include <string>
 
-#ifndef HEADUNIT_MCU_OWN_PATH
-#define HEADUNIT_MCU_OWN_PATH "/tmp/_zcxjm"
-#endif
-#ifndef HEADUNIT_MCU_SERVICE_NAME
-#define HEADUNIT_MCU_SERVICE_NAME "@silverwren"
-#endif
 // A build-time list such as "0,1000," (note the trailing comma); empty by
 // default, which admits any peer.
 #ifndef HEADUNIT_MCU_ALLOWED_UIDS
@@ -19,6 +13,11 @@
 // where they go to the user's state directory.
 #ifndef HEADUNIT_DUMP_DIR
 #define HEADUNIT_DUMP_DIR ""
+#endif
+
+#ifdef HEADUNIT_TEST_MCU_NAME
+#include <cstdio>
+#include <cstring>
 #endif
 
 namespace {
@@ -39,9 +38,40 @@ const char *stateDumpDir()
     }();
     return dir.empty() ? nullptr : dir.c_str();
 }
+
+#ifdef HEADUNIT_TEST_MCU_NAME
+// Room left in sun_path by "/tmp/hu-" and ".sock", with some to spare.
+const size_t MaxTestNameLength = 64;
+
+// A run that brings a name of its own (HEADUNIT_TEST_MCU_NAME in the
+// environment) meets no other run of this build tree: tests in parallel, the
+// demo next to them. Without one, the build tree's name drawn at configure time.
+std::string testName()
+{
+    const char *name = std::getenv("HEADUNIT_TEST_MCU_NAME");
+    if (!name || !*name)
+        return HEADUNIT_TEST_MCU_NAME;
+    if (std::strlen(name) > MaxTestNameLength || std::strchr(name, '/')) {
+        std::fprintf(stderr, "HEADUNIT_TEST_MCU_NAME must be at most %zu characters without '/'\n", MaxTestNameLength);
+        std::abort();
+    }
+    return name;
+}
+#endif
 } // namespace
 
+#ifdef HEADUNIT_TEST_MCU_NAME
 McuEndpoint McuEndpoint::production()
 {
-    return McuEndpoint{HEADUNIT_MCU_OWN_PATH, HEADUNIT_MCU_SERVICE_NAME, AllowedUids, stateDumpDir()};
+    // Built once, on first use; the transport copies them into its addresses.
+    static const std::string name = testName();
+    static const std::string ownPath = "/tmp/hu-" + name + ".sock";
+    static const std::string serviceName = "@" + name;
+    return McuEndpoint{ownPath.c_str(), serviceName.c_str(), AllowedUids, stateDumpDir()};
 }
+#else
+McuEndpoint McuEndpoint::production()
+{
+    return McuEndpoint{"/tmp/_zcxjm", "@silverwren", AllowedUids, stateDumpDir()};
+}
+#endif

@@ -27,8 +27,9 @@ struct McuEndpoint {
     }
 
     // The endpoint the process-wide link uses. Production builds get
-    // "/tmp/_zcxjm" and "@silverwren"; test builds of the launcher get names of
-    // their own so that runs on one machine never meet.
+    // "/tmp/_zcxjm" and "@silverwren"; test builds of the launcher get
+    // "/tmp/hu-NAME.sock" and "@NAME", NAME from HEADUNIT_TEST_MCU_NAME in the
+    // environment or else the build tree's, so that runs never meet.
     static McuEndpoint production();
 };
 

@@ -74,5 +74,14 @@ size_t McuFlightRecorder::snapshot(McuCaptureRecord *out, uint64_t *serial) cons
     std::memcpy(static_cast<void *>(out + first), &m_ring[0], (n - first) * sizeof *out);
     *serial = m_count;
     pthread_mutex_unlock(&m_mutex);
+    // The ring holds records in the order they were made, and a sender may be
+    // held up between its send and its record while the reader records the
+    // reply. Their stamps keep cause before effect; in stamp order the records
+    // are nearly sorted already, so an insertion sort is quick, stable and
+    // needs no memory.
+    for (size_t i = 1; i < n; ++i) {
+        for (size_t j = i; j > 0 && out[j].monotonicNs < out[j - 1].monotonicNs; --j)
+            std::swap(out[j], out[j - 1]);
+    }
     return n;
 }

@@ -37,9 +37,10 @@ public:
     void frame(McuCaptureDirection direction, const unsigned char *bytes, size_t kept, uint32_t fullLength, const Stamp &at);
     void event(McuCaptureEvent event, McuCaptureDirection direction);
 
-    // Copies the ring into out (room for Capacity records), oldest first, and
-    // returns how many there are. *serial is the count of records made so
-    // far, so a caller can tell whether anything is new since its last copy.
+    // Copies the ring into out (room for Capacity records), oldest first by
+    // their stamps, and returns how many there are. *serial is the count of
+    // records made so far, so a caller can tell whether anything is new since
+    // its last copy.
     size_t snapshot(McuCaptureRecord *out, uint64_t *serial) const;
 
 private:

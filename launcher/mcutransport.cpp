@@ -510,6 +510,8 @@ void McuTransport::goDown()
 // Caller holds m_sendLock.
 int McuTransport::sendWholeLocked(int fd, const unsigned char *p, size_t len, const struct timespec &deadline)
 {
+    // Stamped before it leaves, so that no reply can be stamped earlier.
+    const McuFlightRecorder::Stamp at = McuFlightRecorder::Stamp::now();
     size_t sent = 0;
     IoResult r = IoResult::Transferred;
     int err = 0;
@@ -528,7 +530,7 @@ int McuTransport::sendWholeLocked(int fd, const unsigned char *p, size_t len, co
         break;
     }
     if (sent == len) {
-        m_recorder.frame(McuCaptureOut, p, len, uint32_t(len), McuFlightRecorder::Stamp::now());
+        m_recorder.frame(McuCaptureOut, p, len, uint32_t(len), at);
         return 0;
     }
     const int failure = r == IoResult::WouldBlock ? ETIMEDOUT : err;

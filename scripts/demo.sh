@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The demo: the launcher against the MCU service simulator, on the demo scenario.
 #
-# It runs launcher_e2e, the launcher built on this build tree's own socket names
-# and beep sounds, so that the demo never meets a real MCU service; everything
-# else is the production program. The end-to-end test uses the same names: run
-# the demo and the tests of one build tree one after the other. The platform's journal shows what the launcher asked
-# of the platform, the simulator shows every frame both ways.
+# It runs launcher_e2e, the launcher built on test socket names and the build
+# tree's beep sounds, so that the demo never meets a real MCU service; everything
+# else is the production program. Each run draws socket names of its own, so it
+# may run next to the tests. The platform's journal shows what the launcher
+# asked of the platform, the simulator shows every frame both ways.
 #
 #   scripts/demo.sh [scenario]       BUILD_DIR chooses the build tree (default build/)
 set -euo pipefail
@@ -18,13 +18,13 @@ scenario=${1:-$top/tools/mcu-sim/scenarios/demo.scn}
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" --target launcher_e2e mcu-sim headunit_sounds
 
-name=$(sed -n 's/^HEADUNIT_TEST_MCU_NAME:INTERNAL=//p' "$build/CMakeCache.txt")
+name=demo-$$-$RANDOM
 work=$(mktemp -d)
 launcher_pid=
 cleanup() {
     [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null || true
     wait 2>/dev/null || true
-    rm -rf "$work"
+    rm -rf "$work" "/tmp/hu-$name.sock"
 }
 trap cleanup EXIT
 
@@ -41,7 +41,7 @@ echo "== launcher on @$name, settings $work/settings.ini"
 "$build/tools/mcu-sim/mcu-sim" --name "@$name" --scenario "$scenario" &
 sim_pid=$!
 
-QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} HEADUNIT_SETTINGS="$work/settings.ini" \
+HEADUNIT_TEST_MCU_NAME=$name QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen} HEADUNIT_SETTINGS="$work/settings.ini" \
     "$build/launcher/launcher_e2e" > >(sed -u 's/^/   [launcher] /') 2>&1 &
 launcher_pid=$!
 

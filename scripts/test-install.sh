@@ -32,8 +32,7 @@ if ldd "$scratch/build-sdk/launcher/launcher" | grep -q "$build/platform/"; then
     exit 1
 fi
 (cd "$scratch/build-sdk" && QT_QPA_PLATFORM=offscreen ctest -j"$(nproc)" --output-on-failure --timeout 300)
-name=$(sed -n 's/^HEADUNIT_TEST_MCU_NAME:INTERNAL=//p' "$scratch/build-sdk/CMakeCache.txt")
-"$run_scenario" "$scratch/build-sdk/tools/mcu-sim/mcu-sim" "$scratch/build-sdk/launcher/launcher_e2e" "@$name" "$scenario"
+"$run_scenario" "$scratch/build-sdk/tools/mcu-sim/mcu-sim" "$scratch/build-sdk/launcher/launcher_e2e" "$scenario"
 echo "== demo scenario passed against the SDK build"
 
 echo "== launcher against the SDK's include and library directories"
@@ -48,6 +47,9 @@ echo "== Debian package"
 deb=$(ls "$scratch"/package/headunit-launcher_*.deb)
 dpkg-deb --info "$deb" | sed -n 's/^ \(Package\|Version\|Architecture\|Depends\):/   \1:/p'
 dpkg-deb -x "$deb" "$scratch/root"
+# The platform's libraries call into the launcher: its exports must survive packaging.
+nm -D --defined-only "$scratch/root/usr/bin/launcher" | grep -q 'MainAppProtocolComm11GetInstance' \
+    || { echo "the packaged launcher lost its exported symbols" >&2; exit 1; }
 
 echo "== the service unit, as packaged"
 unit=$scratch/root/usr/lib/systemd/system/headunit-launcher.service
@@ -70,6 +72,6 @@ echo "== installed launcher on the production names, in namespaces of its own"
 unshare -n -m bash -c '
     set -e
     mount -t tmpfs tmpfs /tmp
-    "$1" "$2/usr/bin/mcu-sim" "$2/usr/bin/launcher" @silverwren "$3"
+    "$1" "$2/usr/bin/mcu-sim" "$2/usr/bin/launcher" "$3" @silverwren
 ' _ "$run_scenario" "$scratch/root" "$scenario"
 echo "== demo scenario passed against the installed package"

@@ -5,6 +5,7 @@
 #include <QMutexLocker>
 #include <QVariant>
 
+#include <atomic>
 #include <deque>
 
 namespace {
@@ -14,7 +15,7 @@ namespace {
 // at exit.
 const QLoggingCategory &lcPlatform()
 {
-    static const auto *category = new QLoggingCategory("platform");
+    static const auto *category = new QLoggingCategory("headunit.platform");
     return *category;
 }
 
@@ -35,6 +36,8 @@ Journal &journal()
     return *instance;
 }
 
+std::atomic<HostJournal::Observer> g_observer{nullptr};
+
 } // namespace
 
 namespace HostJournal {
@@ -47,8 +50,15 @@ void record(const QString &line)
         if (journal().lines.size() > size_t(JournalCapacity))
             journal().lines.pop_front();
     }
-    // Logged outside the lock: a message handler may call back into us.
+    // Logged and observed outside the lock: either may call back into us.
     qCDebug(lcPlatform).noquote() << line;
+    if (const Observer observer = g_observer.load())
+        observer(line);
+}
+
+void setObserver(Observer observer)
+{
+    g_observer.store(observer);
 }
 
 QStringList lines()

@@ -4,10 +4,11 @@
 # with the frames the session sent (session.expected). The capture is the
 # simulator's (`mcu-sim --pcap`, recorder "sim") or the last dump of the
 # launcher's flight recorder (recorder "launcher").
-# A cross build's programs start through HEADUNIT_TEST_EMULATOR; tshark is the host's.
-#   run_capture_dissector.sh <mcu-sim> <launcher_e2e> <service name> <dissector> <scenario> <expected> <recorder>
+# The launcher runs on socket names of this run. A cross build's programs start
+# through HEADUNIT_TEST_EMULATOR; tshark is the host's.
+#   run_capture_dissector.sh <mcu-sim> <launcher_e2e> <dissector> <scenario> <expected> <recorder>
 set -u
-sim=$1 launcher=$2 name=$3 dissector=$4 scenario=$5 expected=$6 recorder=$7
+sim=$1 launcher=$2 dissector=$3 scenario=$4 expected=$5 recorder=$6
 emulator=${HEADUNIT_TEST_EMULATOR:-}
 
 fields=(mcu.dir mcu.event mcu.kind mcu.msg mcu.name mcu.cmd mcu.cmd_name mcu.p1 mcu.p2 mcu.len
@@ -21,12 +22,13 @@ if ! command -v tshark > /dev/null; then
     exit 1
 fi
 
+name=capture-$$-$RANDOM
 work=$(mktemp -d)
 launcher_pid=
 cleanup() {
     [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null
     wait 2>/dev/null
-    rm -rf "$work"
+    rm -rf "$work" "/tmp/hu-$name.sock"
 }
 trap cleanup EXIT
 
@@ -43,11 +45,12 @@ if ! tshark -G protocols "${lua[@]}" < /dev/null 2> "$work/tshark.err" | awk -F'
     exit 1
 fi
 
-sim_args=(--name "$name" --scenario "$scenario")
+sim_args=(--name "@$name" --scenario "$scenario")
 [ "$recorder" = sim ] && sim_args+=(--pcap "$work/session.pcap")
 $emulator "$sim" "${sim_args[@]}" > "$work/sim.log" 2>&1 &
 sim_pid=$!
-QT_QPA_PLATFORM=offscreen HEADUNIT_SETTINGS="$work/settings.ini" XDG_STATE_HOME="$work/state" $emulator "$launcher" > "$work/launcher.log" 2>&1 &
+HEADUNIT_TEST_MCU_NAME=$name QT_QPA_PLATFORM=offscreen HEADUNIT_SETTINGS="$work/settings.ini" XDG_STATE_HOME="$work/state" \
+    $emulator "$launcher" > "$work/launcher.log" 2>&1 &
 launcher_pid=$!
 wait "$sim_pid"
 status=$?

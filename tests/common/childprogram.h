@@ -108,7 +108,8 @@ public:
         return data;
     }
 
-    bool terminate() { return m_pid > 0 && ::kill(m_pid, SIGTERM) == 0; }
+    bool terminate() { return signal(SIGTERM); }
+    bool signal(int signo) { return m_pid > 0 && ::kill(m_pid, signo) == 0; }
 
     // True once the program has ended, within timeoutMs. Keeps reading its
     // output meanwhile, so that a full pipe never holds it up.

@@ -1,12 +1,14 @@
 #ifndef LOGLINES_H
 #define LOGLINES_H
 
-// The launcher's debug lines (category "default") and the host platform's calls
-// (category "platform", one line per journal entry) in the one order in which
-// they happened, from any thread. Those are kept here only, away from standard
-// output, which some tests capture; everything else goes on to the previous handler.
+// The launcher's debug lines (category "default", through a message handler)
+// and the host platform's calls (through the journal's observer) in the one
+// order in which they happened, from any thread. The launcher's lines are
+// kept here only, away from standard output, which some tests capture.
+// Install after TestMessages, which keeps them logged whatever the rules say.
 
-#include <QLoggingCategory>
+#include <journal.h>
+
 #include <QMutex>
 #include <QMutexLocker>
 #include <QStringList>
@@ -30,31 +32,33 @@ inline State &state()
     return s;
 }
 
-inline void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
+inline void keep(const QString &line)
 {
-    const bool kept = type == QtDebugMsg
-        && (qstrcmp(context.category, "platform") == 0 || qstrcmp(context.category, "default") == 0);
-    if (!kept) {
-        if (state().previous)
-            state().previous(type, context, message);
-        return;
-    }
     {
         QMutexLocker lock(&state().mutex);
-        state().lines.append(message);
+        state().lines.append(line);
     }
     if (state().onLine)
-        state().onLine(message);
+        state().onLine(line);
+}
+
+inline void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtDebugMsg && qstrcmp(context.category, "default") == 0)
+        keep(message);
+    else
+        state().previous(type, context, message);
 }
 
 inline void install()
 {
-    QLoggingCategory::setFilterRules(QStringLiteral("platform.debug=true"));
     state().previous = qInstallMessageHandler(handle);
+    HostJournal::setObserver(keep);
 }
 
 inline void uninstall()
 {
+    HostJournal::setObserver(nullptr);
     qInstallMessageHandler(state().previous);
 }
 

@@ -18,16 +18,19 @@
 
 namespace unixpeer {
 
-// Names no other run uses (pid and counter). Removes the own path at the end.
+// Names no other run uses (tag, pid and counter), on the rule of the test
+// builds' endpoint: NAME gives "@NAME" and "/tmp/hu-NAME.sock", so that name
+// can go to a launcher_e2e process in HEADUNIT_TEST_MCU_NAME. Removes the own
+// path at the end.
 class Names
 {
 public:
     explicit Names(const char *tag)
     {
         static std::atomic<int> s_counter{0};
-        const std::string id = std::string(tag) + '-' + std::to_string(getpid()) + '-' + std::to_string(s_counter++);
-        serviceName = "@hu-" + id;
-        ownPath = "/tmp/hu-" + id + ".sock";
+        name = std::string(tag) + '-' + std::to_string(getpid()) + '-' + std::to_string(s_counter++);
+        serviceName = "@" + name;
+        ownPath = "/tmp/hu-" + name + ".sock";
     }
     ~Names() { ::unlink(ownPath.c_str()); }
     Names(const Names &) = delete;
@@ -35,6 +38,7 @@ public:
 
     McuEndpoint endpoint() const { return McuEndpoint{ownPath.c_str(), serviceName.c_str()}; }
 
+    std::string name;
     std::string serviceName;
     std::string ownPath;
 };

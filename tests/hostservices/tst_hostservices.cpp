@@ -6,36 +6,22 @@
 #include <hostplatform.h>
 #include <journal.h>
 
-#include <QThread>
+#include "testmessages.h"
 
 #include <thread>
 #include <vector>
 
-// Records the thread every signal arrives on.
+// Records the signals in the order they arrive.
 class Receiver : public QObject
 {
     Q_OBJECT
 
 public:
     QStringList seen;
-    QList<QThread *> threads;
 
 public Q_SLOTS:
-    void onStageReady(SvcControl::ExeStage stage)
-    {
-        seen << QStringLiteral("stageReady(%1)").arg(int(stage));
-        threads << QThread::currentThread();
-    }
-    void onFinished()
-    {
-        seen << QStringLiteral("finished()");
-        threads << QThread::currentThread();
-    }
-    void onFlushDone()
-    {
-        seen << QStringLiteral("procFlushDone()");
-        threads << QThread::currentThread();
-    }
+    void onStageReady(SvcControl::ExeStage stage) { seen << QStringLiteral("stageReady(%1)").arg(int(stage)); }
+    void onFinished() { seen << QStringLiteral("finished()"); }
 };
 
 class tst_HostServices : public QObject
@@ -49,14 +35,13 @@ private Q_SLOTS:
     void svcSignalsAreAsynchronous();
     void blockingStageSignalsNothing();
     void pendingSignalDroppedWithItsObject();
-    void firstFrame_data();
-    void firstFrame();
     void monitorIsCounted();
     void journalUnderConcurrentCallers();
 };
 
 void tst_HostServices::initTestCase()
 {
+    TestMessages::install();
     qRegisterMetaType<SvcControl::ExeStage>("SvcControl::ExeStage");
 }
 
@@ -88,8 +73,6 @@ void tst_HostServices::svcSignalsAreAsynchronous()
     QVERIFY2(receiver.seen.isEmpty(), "signals must not arrive within the call");
 
     QTRY_COMPARE(receiver.seen, (QStringList{"stageReady(0)", "stageReady(1)", "finished()"}));
-    for (QThread *t : qAsConst(receiver.threads))
-        QCOMPARE(t, QThread::currentThread()); // automatic connections bring them home
 
     const QStringList journal = HostJournal::lines();
     QVERIFY(journal.indexOf("SvcControl::exeStage(0, false)") < journal.indexOf("SvcControl emits stageReady(0)"));
@@ -118,45 +101,6 @@ void tst_HostServices::pendingSignalDroppedWithItsObject()
     QVERIFY(HostJournal::lines().count("SvcControl emits finished()") <= 200);
 }
 
-void tst_HostServices::firstFrame_data()
-{
-    QTest::addColumn<int>("when");
-    QTest::addColumn<int>("thread");
-    QTest::addColumn<bool>("insidePreCheck");
-    QTest::addColumn<bool>("arrives");
-
-    QTest::newRow("inside preCheck") << int(HostPlatform::FirstFrame::InsidePreCheck) << int(HostPlatform::SignalThread::Own) << true << true;
-    QTest::newRow("next turn") << int(HostPlatform::FirstFrame::NextTurn) << int(HostPlatform::SignalThread::Own) << false << true;
-    QTest::newRow("from worker") << int(HostPlatform::FirstFrame::NextTurn) << int(HostPlatform::SignalThread::Worker) << false << true;
-    QTest::newRow("never") << int(HostPlatform::FirstFrame::Never) << int(HostPlatform::SignalThread::Own) << false << false;
-}
-
-void tst_HostServices::firstFrame()
-{
-    QFETCH(int, when);
-    QFETCH(int, thread);
-    QFETCH(bool, insidePreCheck);
-    QFETCH(bool, arrives);
-    HostPlatform::setFirstFrame(HostPlatform::FirstFrame(when));
-    HostPlatform::setSignalThread(HostPlatform::SignalThread(thread));
-
-    FirstFrameMonitor *monitor = FirstFrameMonitor::getInstance();
-    Receiver receiver;
-    QVERIFY(connect(monitor, SIGNAL(procFlushDone()), &receiver, SLOT(onFlushDone())));
-    monitor->preCheck();
-    QCOMPARE(receiver.seen.size(), insidePreCheck ? 1 : 0);
-    if (arrives) {
-        QTRY_COMPARE(receiver.seen.size(), 1);
-        QCOMPARE(receiver.threads.first(), QThread::currentThread());
-    } else {
-        QTest::qWait(20);
-        QCOMPARE(receiver.seen.size(), 0);
-        HostPlatform::showFirstFrame();
-        QCOMPARE(receiver.seen.size(), 1);
-    }
-    FirstFrameMonitor::releaseInstance();
-}
-
 void tst_HostServices::monitorIsCounted()
 {
     FirstFrameMonitor *first = FirstFrameMonitor::getInstance();
@@ -172,7 +116,6 @@ void tst_HostServices::monitorIsCounted()
 
 void tst_HostServices::journalUnderConcurrentCallers()
 {
-    QLoggingCategory::setFilterRules(QStringLiteral("platform.debug=false"));
     enum { Threads = 8, Lines = 2000 };
     static_assert(Threads * Lines <= 20000, "within the journal's capacity");
     std::vector<std::thread> writers;

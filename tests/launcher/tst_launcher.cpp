@@ -2,6 +2,7 @@
 
 #include "childprogram.h"
 #include "mcutestframes.h"
+#include "testmessages.h"
 #include "unixpeer.h"
 
 #include <QTemporaryDir>
@@ -10,58 +11,56 @@
 
 using McuTestFrames::normal;
 
-// The real launcher process (the build's test variant, on this build tree's own
-// socket names) against an MCU service played by the test.
+// The real launcher process (the build's test variant, on socket names of this
+// run) against an MCU service played by the test.
 class tst_Launcher : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void initTestCase();
-    void cleanup();
-    void startsEndToEnd();
-    void restartedMcuServiceHearsReadyAgain();
+    void cleanupTestCase();
+    void endToEnd();
+    void ctrlCTearsDownInOrder();
 
 private:
-    // Starts the launcher and takes its connection and first frame, which
-    // must be "application ready".
-    void startLauncher();
+    // Takes the launcher's connection and its first frame, "application ready".
     void acceptReady(const char *failure);
-    bool waitForOutput(const QString &line, int timeoutMs = 5000);
+    // All the launcher wrote so far.
+    const QString &output();
 
     QTemporaryDir m_dir;
     ChildProgram m_launcher;
     QString m_output;
-    unixpeer::Listener m_mcu{"@" HEADUNIT_TEST_MCU_NAME};
+    unixpeer::Names m_names{"launcher"};
+    unixpeer::Listener m_mcu{m_names.serviceName};
     int m_fd = -1;
 };
 
 void tst_Launcher::initTestCase()
 {
+    TestMessages::install();
     QVERIFY(m_dir.isValid());
-    QVERIFY2(m_mcu.isListening(), "another run of this build tree holds the test socket name");
+    QVERIFY(m_mcu.isListening());
     QFile settings(m_dir.filePath(QStringLiteral("settings.ini")));
     QVERIFY(settings.open(QIODevice::WriteOnly));
     settings.write("[setup]\nsysLang=3\nrightDrive=true\n");
 }
 
-void tst_Launcher::cleanup()
+// The launcher's output holds no warning but the machine's noise.
+void tst_Launcher::cleanupTestCase()
 {
+    output();
     m_launcher.kill();
     if (m_fd >= 0)
         ::close(m_fd);
-    m_fd = -1;
-    m_output.clear();
-}
-
-void tst_Launcher::startLauncher()
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("HEADUNIT_SETTINGS"), m_dir.filePath(QStringLiteral("settings.ini")));
-    env.remove(QStringLiteral("QT_LOGGING_RULES"));
-    QVERIFY2(m_launcher.start(QStringLiteral(LAUNCHER_E2E_PATH), {}, env), qPrintable(m_launcher.errorString()));
-    acceptReady("the launcher never connected");
+    QStringList warnings;
+    for (const QString &line : m_output.split(QLatin1Char('\n'))) {
+        const bool marked = line.startsWith(QLatin1String("[warning] ")) || line.startsWith(QLatin1String("[critical] "));
+        if (marked && !TestMessages::isEnvironmentNoise(line.section(QLatin1Char(' '), 1)))
+            warnings << line;
+    }
+    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join(QLatin1Char('\n'))));
 }
 
 void tst_Launcher::acceptReady(const char *failure)
@@ -73,24 +72,27 @@ void tst_Launcher::acceptReady(const char *failure)
     QCOMPARE(ready, normal(12, 17, 2));
 }
 
-bool tst_Launcher::waitForOutput(const QString &line, int timeoutMs)
+const QString &tst_Launcher::output()
 {
-    QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        m_output += QString::fromLocal8Bit(m_launcher.readOutput());
-        if (m_output.contains(line) || deadline.hasExpired())
-            break;
-        QTest::qWait(10);
-    }
-    return m_output.contains(line);
+    m_output += QString::fromLocal8Bit(m_launcher.readOutput());
+    return m_output;
 }
 
-void tst_Launcher::startsEndToEnd()
+void tst_Launcher::endToEnd()
 {
-    startLauncher();
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("HEADUNIT_SETTINGS"), m_dir.filePath(QStringLiteral("settings.ini")));
+    env.insert(QStringLiteral("HEADUNIT_TEST_MCU_NAME"), QString::fromStdString(m_names.name));
+    // Qt's own format, but with warnings marked, which it does not tell apart.
+    env.insert(QStringLiteral("QT_MESSAGE_PATTERN"), QStringLiteral("%{if-warning}[warning] %{endif}%{if-critical}[critical] %{endif}"
+                                                                    "%{if-category}%{category}: %{endif}%{message}"));
+    env.remove(QStringLiteral("QT_LOGGING_RULES"));
+    QVERIFY2(m_launcher.start(QStringLiteral(LAUNCHER_E2E_PATH), {}, env), qPrintable(m_launcher.errorString()));
+    acceptReady("the launcher never connected");
     if (QTest::currentTestFailed())
         return;
-    QVERIFY(waitForOutput(QStringLiteral("InfoModule::allServiceReady()")));
+    QTRY_VERIFY_WITH_TIMEOUT(output().contains(QStringLiteral("InfoModule::allServiceReady()")), 10000);
 
     // Start order, as the log shows it.
     const QStringList order = {
@@ -130,28 +132,43 @@ void tst_Launcher::startsEndToEnd()
     QByteArray version(264, '\0');
     QVERIFY(unixpeer::readFull(m_fd, version.data(), 264, 5000));
     QCOMPARE(version.left(8), McuTestFrames::word(2) + McuTestFrames::word(205));
-    QVERIFY(waitForOutput(QStringLiteral("Main app normal msg:13078, p1:5, p2:1.")));
-    QVERIFY(waitForOutput(QStringLiteral("BaseControl::sendMcuKeyPressedSignal(5, 1)")));
+    QTRY_VERIFY_WITH_TIMEOUT(output().contains(QStringLiteral("Main app normal msg:13078, p1:5, p2:1.")), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(output().contains(QStringLiteral("BaseControl::sendMcuKeyPressedSignal(5, 1)")), 10000);
+
+    // The MCU service goes away and comes back: it hears "ready" again.
+    ::close(m_fd);
+    acceptReady("the launcher never reconnected");
+    QTRY_VERIFY_WITH_TIMEOUT(output().contains(QStringLiteral("Main App invaild datalen:0")), 10000);
 
     // Asked to stop, the event loop returns and main tears down in its order:
     // the start sequence's object goes only then, and exec()'s result is the
     // exit status.
-    QVERIFY(!m_output.contains(QStringLiteral("~MainStart")));
+    QVERIFY(!output().contains(QStringLiteral("~MainStart")));
     QVERIFY(m_launcher.terminate());
     QVERIFY(m_launcher.waitForExit(5000));
-    m_output += QString::fromLocal8Bit(m_launcher.readOutput());
     QVERIFY(m_launcher.exitedNormally());
     QCOMPARE(m_launcher.exitCode(), 0);
-    QVERIFY(m_output.indexOf(QStringLiteral("~MainStart ")) > m_output.indexOf(QStringLiteral("BaseControl::sendMcuKeyPressedSignal(5, 1)")));
+    QVERIFY(output().indexOf(QStringLiteral("~MainStart ")) > m_output.indexOf(QStringLiteral("BaseControl::sendMcuKeyPressedSignal(5, 1)")));
 }
 
-void tst_Launcher::restartedMcuServiceHearsReadyAgain()
+// On a PC, Ctrl-C ends the launcher as SIGTERM does: through the event loop.
+void tst_Launcher::ctrlCTearsDownInOrder()
 {
-    startLauncher();
-    // The MCU service goes away and comes back.
-    ::close(m_fd);
-    acceptReady("the launcher never reconnected");
-    QVERIFY(waitForOutput(QStringLiteral("Main App invaild datalen:0")));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("HEADUNIT_SETTINGS"), m_dir.filePath(QStringLiteral("settings.ini")));
+    env.insert(QStringLiteral("HEADUNIT_TEST_MCU_NAME"), QString::fromStdString(m_names.name));
+    ChildProgram launcher;
+    QVERIFY2(launcher.start(QStringLiteral(LAUNCHER_E2E_PATH), {}, env), qPrintable(launcher.errorString()));
+    const int fd = m_mcu.accept(10000);
+    QVERIFY(fd >= 0);
+    QByteArray ready(16, '\0');
+    QVERIFY(unixpeer::readFull(fd, ready.data(), 16, 5000));
+    QVERIFY(launcher.signal(SIGINT));
+    QVERIFY(launcher.waitForExit(5000));
+    ::close(fd);
+    QCOMPARE(launcher.exitCode(), 0);
+    QVERIFY(QString::fromLocal8Bit(launcher.readOutput()).contains(QStringLiteral("~MainStart ")));
 }
 
 QTEST_GUILESS_MAIN(tst_Launcher)

@@ -3,6 +3,7 @@
 #include <mcucapture.h>
 
 #include "mcutestframes.h"
+#include "testmessages.h"
 
 #include <pcap/pcap.h>
 
@@ -73,6 +74,7 @@ class tst_McuCapture : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { TestMessages::install(); }
     void roundTrip();
     void writerRefuses_data();
     void writerRefuses();

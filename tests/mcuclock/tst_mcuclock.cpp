@@ -1,17 +1,16 @@
 // The system clock from the MCU clock and the radio time, the clock command
 // sent back, and the Modified Julian Day conversion.
 
-#include <mainappprotocolcomm.h>
-
 #include <datadefault.h>
 #include <datasavecontrol.h>
 #include <hostplatform.h>
 #include <journal.h>
 #include <setupstridconst.h>
 
-#include "fakemcuservice.h"
 #include "loglines.h"
 #include "mcutestframes.h"
+#include "startedlink.h"
+#include "testmessages.h"
 
 #include <QDateTime>
 #include <QSettings>
@@ -19,9 +18,7 @@
 #include <QtTest>
 
 #include <climits>
-#include <memory>
 
-using tqappframework::MainAppProtocolComm;
 using namespace McuTestFrames;
 
 namespace {
@@ -63,26 +60,20 @@ private slots:
     void getTimeWholeRange();
 
 private:
-    void dispatch(QByteArray frame) { m_link->resolvePacket(reinterpret_cast<unsigned char *>(frame.data())); }
     void saveRdsSetting(const QString &value);
 
     QTemporaryDir m_settingsDir;
-    std::unique_ptr<FakeMcuService> m_service;
-    std::unique_ptr<MainAppProtocolComm> m_link;
+    StartedLink m_mcu;
 };
 
 void tst_McuClock::initTestCase()
 {
+    TestMessages::install();
     QVERIFY(m_settingsDir.isValid());
     qputenv("HEADUNIT_SETTINGS", m_settingsDir.filePath("settings.ini").toLocal8Bit());
     DataSaveControl::initQSettingPath();
     DataDefault::initDataDefault();
-
-    m_service.reset(new FakeMcuService);
-    QVERIFY(m_service->isListening());
-    m_link.reset(new MainAppProtocolComm(m_service->endpoint()));
-    m_link->Start();
-    QVERIFY(m_service->waitForConnection());
+    QVERIFY(m_mcu.start());
     LogLines::install();
 }
 
@@ -95,8 +86,6 @@ void tst_McuClock::init()
 void tst_McuClock::cleanupTestCase()
 {
     LogLines::uninstall();
-    m_link.reset();
-    m_service.reset();
 }
 
 void tst_McuClock::saveRdsSetting(const QString &value)
@@ -118,9 +107,7 @@ void tst_McuClock::mcuTime_data()
     QTest::newRow("15552000 trusted") << 15552000u << true;
     QTest::newRow("0x7FFFFFFF trusted") << 0x7FFFFFFFu << true;
     QTest::newRow("15551999 falls back") << 15551999u << false;
-    QTest::newRow("0 falls back") << 0u << false;
     QTest::newRow("0x80000000 falls back") << 0x80000000u << false;
-    QTest::newRow("0xFFFFFFFF falls back") << 0xFFFFFFFFu << false;
 }
 
 void tst_McuClock::mcuTime()
@@ -129,7 +116,7 @@ void tst_McuClock::mcuTime()
     QFETCH(bool, trusted);
 
     const QTime before = QTime::currentTime();
-    dispatch(inboundRecord(2, 12, QByteArray(1, '\0') + bigEndian(value)));
+    m_mcu.dispatch(inboundRecord(2, 12, QByteArray(1, '\0') + bigEndian(value)));
     const QTime after = QTime::currentTime();
 
     const QStringList calls = HostJournal::lines();
@@ -138,7 +125,7 @@ void tst_McuClock::mcuTime()
 
     if (trusted) {
         QCOMPARE(qint64(HostPlatform::lastSystemTime()), qint64(value));
-        QCOMPARE(m_service->pending(), 0);
+        QCOMPARE(m_mcu.pending(), 0);
         return;
     }
     // 1 January 2024 at the local time of day of the call.
@@ -147,7 +134,7 @@ void tst_McuClock::mcuTime()
     const qint64 latest = QDateTime(QDate(2024, 1, 1), after).toSecsSinceEpoch();
     if (before <= after)
         QVERIFY2(seconds >= earliest && seconds <= latest, qPrintable(QString::number(seconds)));
-    QCOMPARE(m_service->read(264).toHex(), clockCommand(uint32_t(seconds)).toHex());
+    QCOMPARE(m_mcu.read(264).toHex(), clockCommand(uint32_t(seconds)).toHex());
 }
 
 void tst_McuClock::rdsTime_data()
@@ -158,7 +145,6 @@ void tst_McuClock::rdsTime_data()
     QTest::addColumn<bool>("sets");
 
     QTest::newRow("setting off") << "false" << 7 << 5 << false;
-    QTest::newRow("setting on, 07:05") << "true" << 7 << 5 << true;
     QTest::newRow("nothing saved, factory default on") << QString() << 7 << 5 << true;
     QTest::newRow("setting on, 23:59") << "true" << 23 << 59 << true;
     QTest::newRow("hour 24 ignored") << "true" << 24 << 0 << false;
@@ -175,13 +161,13 @@ void tst_McuClock::rdsTime()
 
     saveRdsSetting(setting);
     const QDate dayBefore = QDate::currentDate();
-    dispatch(inboundRecord(2, 82, QByteArray(1, '\0') + char(hour) + char(minute)));
+    m_mcu.dispatch(inboundRecord(2, 82, QByteArray(1, '\0') + char(hour) + char(minute)));
     const QDate dayAfter = QDate::currentDate();
 
     QVERIFY(!HostJournal::lines().contains("AppData::setMcuTimeSynced(true)"));
     if (!sets) {
         QCOMPARE(qint64(HostPlatform::lastSystemTime()), qint64(-1));
-        QCOMPARE(m_service->pending(), 0);
+        QCOMPARE(m_mcu.pending(), 0);
         // One line says why, when the setting let the time through.
         QCOMPARE(LogLines::lines().filter(" is no time of day, clock left alone").size(), setting == "true" ? 1 : 0);
         return;
@@ -190,7 +176,7 @@ void tst_McuClock::rdsTime()
     const QTime timeOfDay(hour, minute);
     QVERIFY(seconds == QDateTime(dayBefore, timeOfDay).toSecsSinceEpoch()
             || seconds == QDateTime(dayAfter, timeOfDay).toSecsSinceEpoch());
-    QCOMPARE(m_service->read(264).toHex(), clockCommand(uint32_t(seconds)).toHex());
+    QCOMPARE(m_mcu.read(264).toHex(), clockCommand(uint32_t(seconds)).toHex());
 }
 
 void tst_McuClock::getTime_data()
@@ -200,17 +186,9 @@ void tst_McuClock::getTime_data()
     QTest::addColumn<int>("b");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("1 Jan 2024 plus 13 hours") << 60310ull << 720 << 60 << "2024-01-01 13:00";
-    QTest::newRow("back into the old year") << 60310ull << 0 << -30 << "2023-12-31 23:30";
-    QTest::newRow("28 Feb 2024 into the leap day") << 60368ull << 1410 << 60 << "2024-02-29 00:30";
-    QTest::newRow("31 Jan into February") << 60340ull << 1439 << 1 << "2024-02-01 00:00";
-    QTest::newRow("1 Mar 2023 back to 28 Feb") << 60004ull << 0 << -1 << "2023-02-28 23:59";
-    QTest::newRow("1 Mar 2024 back to 29 Feb") << 60370ull << 0 << -1 << "2024-02-29 23:59";
-    QTest::newRow("29 Feb 2000") << 51603ull << 600 << 0 << "2000-02-29 10:00";
-    QTest::newRow("31 Dec 2024 into the new year") << 60675ull << 1380 << 120 << "2025-01-01 01:00";
-    // The range's own ends are in getTimeWholeRange. Outside the range, inputs
-    // are pinned to its ends: what matters is a valid date and time and no
-    // undefined behaviour on the way.
+    // Every day of the range, with the day's carries either way, is in
+    // getTimeWholeRange. Outside it, inputs are pinned to its ends: what
+    // matters is a valid date and time and no undefined behaviour on the way.
     QTest::newRow("mjd 0") << 0ull << 0 << 0 << "1900-03-01 00:00";
     QTest::newRow("mjd 88128") << 88128ull << 60 << 0 << "2100-02-28 01:00";
     QTest::newRow("largest mjd") << qulonglong(ULONG_MAX) << 0 << 0 << "2100-02-28 00:00";
@@ -228,7 +206,7 @@ void tst_McuClock::getTime()
     QFETCH(QString, expected);
 
     TimeParam t = {-1, -1, -1, -1, -1};
-    m_link->getTime(static_cast<unsigned long>(mjd), a, b, &t);
+    m_mcu.link.getTime(static_cast<unsigned long>(mjd), a, b, &t);
     QCOMPARE(timeText(t), expected);
 }
 
@@ -241,7 +219,7 @@ void tst_McuClock::getTimeWholeRange()
         for (int sum : sums) {
             const QDateTime want = midnight.addSecs(qint64(sum) * 60);
             TimeParam t = {-1, -1, -1, -1, -1};
-            m_link->getTime(mjd, sum / 2, sum - sum / 2, &t);
+            m_mcu.link.getTime(mjd, sum / 2, sum - sum / 2, &t);
             const QString wanted = want.toString(QStringLiteral("yyyy-MM-dd HH:mm"));
             if (timeText(t) != wanted)
                 QFAIL(qPrintable(QStringLiteral("mjd %1 minutes %2: got %3, want %4").arg(mjd).arg(sum).arg(timeText(t), wanted)));

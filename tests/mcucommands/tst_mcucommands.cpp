@@ -1,20 +1,17 @@
 // Outbound MCU commands, checked on the bytes a real MCU service end receives.
 
-#include <mainappprotocolcomm.h>
-
 #include <appdata.h>
 #include <hostplatform.h>
 #include <journal.h>
 
-#include "fakemcuservice.h"
 #include "mcutestframes.h"
+#include "startedlink.h"
 #include "stdoutcapture.h"
+#include "testmessages.h"
 
-#include <QLoggingCategory>
 #include <QtTest>
 
 #include <functional>
-#include <memory>
 
 using tqappframework::MainAppProtocolComm;
 using namespace McuTestFrames;
@@ -50,7 +47,6 @@ class tst_McuCommands : public QObject
 private slots:
     void initTestCase();
     void init() { HostPlatform::reset(); }
-    void cleanupTestCase();
 
     void wireBytes_data();
     void wireBytes();
@@ -58,29 +54,17 @@ private slots:
     void refused();
     void sourceState_data();
     void sourceState();
-    void sourceStateWithoutAppData();
-    void sourceLines();
+    void sourceWithoutAppData();
     void readyGreetsEveryNewConnection();
 
 private:
-    std::unique_ptr<FakeMcuService> m_service;
-    std::unique_ptr<MainAppProtocolComm> m_link;
+    StartedLink m_mcu;
 };
 
 void tst_McuCommands::initTestCase()
 {
-    QLoggingCategory::setFilterRules(QStringLiteral("platform.debug=false"));
-    m_service.reset(new FakeMcuService);
-    QVERIFY(m_service->isListening());
-    m_link.reset(new MainAppProtocolComm(m_service->endpoint()));
-    m_link->Start();
-    QVERIFY(m_service->waitForConnection());
-}
-
-void tst_McuCommands::cleanupTestCase()
-{
-    m_link.reset();
-    m_service.reset();
+    TestMessages::install();
+    QVERIFY(m_mcu.start());
 }
 
 void tst_McuCommands::wireBytes_data()
@@ -89,30 +73,23 @@ void tst_McuCommands::wireBytes_data()
     QTest::addColumn<QByteArray>("expected");
 
     QTest::newRow("app ready") << CALL(AppReady()) << QByteArray::fromHex("01000000" "0c000000" "11000000" "02000000");
-    QTest::newRow("activity reply through SendDataToMcu") << CALL(SendDataToMcu(12, 186, 0))
-                                                          << QByteArray::fromHex("01000000" "0c000000" "ba000000" "00000000");
     QTest::newRow("SendDataToMcu words unchanged") << CALL(SendDataToMcu(0xFFFFFFFFu, 0x80000000u, 7))
                                                    << normal(0xFFFFFFFFu, 0x80000000u, 7);
     QTest::newRow("eject disc") << CALL(EjectDisc()) << normal(12, 140, 0);
     QTest::newRow("heartbeat") << CALL(SendHeartbeattoMCU()) << normal(12, 190, 0);
-    QTest::newRow("source id 3 arg 1") << CALL(SendCurSrcToMcu(3, 1)) << normal(12, 5, 0x00010003);
     QTest::newRow("source id 65534 at the limit") << CALL(SendCurSrcToMcu(65534, 0)) << normal(12, 5, 0x0000FFFE);
     QTest::newRow("source id -1 passes as 0xFFFF") << CALL(SendCurSrcToMcu(-1, 0)) << normal(12, 5, 0x0000FFFF);
     QTest::newRow("source arg keeps its low 16 bits") << CALL(SendCurSrcToMcu(7, 0x12345)) << normal(12, 5, 0x23450007);
-    QTest::newRow("only source id 3 arg 1") << CALL(onlySendCurSrcToMcu(3, 1)) << normal(12, 5, 0x00010003);
     QTest::newRow("only source id 65534") << CALL(onlySendCurSrcToMcu(65534, 2)) << normal(12, 5, 0x0002FFFE);
     QTest::newRow("key study type 0 is a normal message") << CALL(SendKeyStudyCmdToMcu(STEER_KEY_STUDY_CMD_NORMAL, 0x5A))
                                                           << normal(12, 189, 0x5A);
     QTest::newRow("key study type 1 is a long frame") << CALL(SendKeyStudyCmdToMcu(STEER_KEY_STUDY_CMD_LONG, 0x5A))
                                                       << outboundLong(2, 201, QByteArray::fromHex("015a"));
-    QTest::newRow("time clock bytes big-endian, first argument ignored")
-        << CALL(SendTimeClockToMcu(7, 0x01020304)) << QByteArray::fromHex("02000000" "c3000000" "0401020304") + QByteArray(251, '\0');
-    QTest::newRow("time clock top bit") << CALL(SendTimeClockToMcu(195, 0xFEDCBA98u))
-                                        << outboundLong(2, 195, QByteArray::fromHex("04fedcba98"));
+    QTest::newRow("time clock big-endian, first argument ignored")
+        << CALL(SendTimeClockToMcu(7, 0xFEDCBA98u)) << QByteArray::fromHex("02000000" "c3000000" "04fedcba98") + QByteArray(251, '\0');
     QTest::newRow("key colour low bytes only") << CALL(SendKeyColorToMcu(0x1AB, 0xFFFFFF02u, 3))
                                                << outboundLong(2, 19, QByteArray::fromHex("0401ab0203"));
     QTest::newRow("heartbeat on") << CALL(SendBeatHeartOnOff(1)) << outboundLong(2, 194, QByteArray::fromHex("031c01"));
-    QTest::newRow("heartbeat off") << CALL(SendBeatHeartOnOff(0)) << outboundLong(2, 194, QByteArray::fromHex("031c00"));
     QTest::newRow("media info 1 byte") << CALL(SendMediaPlayInfoToMcu(data(), 1)) << outboundLong(2, 196, counting(1));
     QTest::newRow("media info 255 bytes, last data byte zero") << CALL(SendMediaPlayInfoToMcu(data(), 255))
                                                                << outboundLong(2, 196, counting(255));
@@ -125,10 +102,10 @@ void tst_McuCommands::wireBytes()
     QFETCH(Command, command);
     QFETCH(QByteArray, expected);
 
-    QCOMPARE(command(*m_link), 0);
-    QCOMPARE(m_service->read(expected.size()).toHex(), expected.toHex());
+    QCOMPARE(command(m_mcu.link), 0);
+    QCOMPARE(m_mcu.read(expected.size()).toHex(), expected.toHex());
     // Sends complete before the call returns: anything extra is already here.
-    QCOMPARE(m_service->pending(), 0);
+    QCOMPARE(m_mcu.pending(), 0);
 }
 
 void tst_McuCommands::refused_data()
@@ -138,15 +115,11 @@ void tst_McuCommands::refused_data()
     QTest::newRow("source id 65535") << CALL(SendCurSrcToMcu(65535, 0));
     QTest::newRow("only source id 65535") << CALL(onlySendCurSrcToMcu(65535, 0));
     QTest::newRow("key study type 2") << CALL(SendKeyStudyCmdToMcu(STEER_KEY_STUDY_CMD_TYPE(2), 1));
-    QTest::newRow("key study type -1") << CALL(SendKeyStudyCmdToMcu(STEER_KEY_STUDY_CMD_TYPE(-1), 1));
     QTest::newRow("media info count 0") << CALL(SendMediaPlayInfoToMcu(data(), 0));
     QTest::newRow("media info count 256") << CALL(SendMediaPlayInfoToMcu(data(), 256));
-    QTest::newRow("media info count -1") << CALL(SendMediaPlayInfoToMcu(data(), -1));
     QTest::newRow("media info null pointer") << CALL(SendMediaPlayInfoToMcu(nullptr, 4));
-    QTest::newRow("long data MCU count 256") << CALL(SendLongDataToMcu(5, data(), 256));
     QTest::newRow("long data MCU null pointer") << CALL(SendLongDataToMcu(5, nullptr, 1));
     QTest::newRow("long data CAN count 0") << CALL(SendLongDataToCAN(5, data(), 0));
-    QTest::newRow("long data CAN null pointer") << CALL(SendLongDataToCAN(5, nullptr, 1));
 }
 
 void tst_McuCommands::refused()
@@ -154,10 +127,10 @@ void tst_McuCommands::refused()
     QFETCH(Command, command);
 
     StdoutCapture out;
-    QCOMPARE(command(*m_link), -1);
+    QCOMPARE(command(m_mcu.link), -1);
     QCOMPARE(out.take(), QByteArray());
     QCOMPARE(HostJournal::lines(), QStringList());
-    QCOMPARE(m_service->pending(), 0);
+    QCOMPARE(m_mcu.pending(), 0);
 }
 
 void tst_McuCommands::sourceState_data()
@@ -168,26 +141,22 @@ void tst_McuCommands::sourceState_data()
 
     // The host's defaults: audio sources 1..8, of which 1..4 switch directly.
     // Every source first becomes the current one, the old one the last.
-    const auto becomesCurrent = [](int id, bool audio) {
-        return QStringList{"AppData::curSource() = 9", "AppData::setLastSource(9)", QStringLiteral("AppData::setCurSource(%1)").arg(id),
-                           QStringLiteral("AppData::isAudioSource(%1) = %2").arg(id).arg(audio ? "true" : "false")};
+    const auto becomesCurrent = [](int id) {
+        return QStringList{"AppData::setLastSource(9)", QStringLiteral("AppData::setCurSource(%1)").arg(id)};
     };
     QTest::newRow("direct-switch audio source")
         << 3 << 2
-        << becomesCurrent(3, true) + QStringList{"AppData::setIsFirstRun(true)", "AppData::isDirectSwitchAudioSrc(3) = true",
-                                                 "AppData::curAudioSource() = 2", "BaseControl::changeMediaSrcSlot(2, 3)",
-                                                 "AppData::curAudioSource() = 2", "AppData::curAudioSource() = 2",
-                                                 "AppData::setLastAudioSource(2)", "AppData::setCurAudioSource(3)"};
+        << becomesCurrent(3) + QStringList{"AppData::setIsFirstRun(true)", "BaseControl::changeMediaSrcSlot(2, 3)",
+                                           "AppData::setLastAudioSource(2)", "AppData::setCurAudioSource(3)"};
     QTest::newRow("direct-switch source already the audio source")
         << 3 << 3
-        << becomesCurrent(3, true) + QStringList{"AppData::setIsFirstRun(true)", "AppData::isDirectSwitchAudioSrc(3) = true",
-                                                 "AppData::curAudioSource() = 3", "BaseControl::changeMediaSrcSlot(3, 3)",
-                                                 "AppData::curAudioSource() = 3", "AppData::setCurAudioSource(3)"};
-    QTest::newRow("audio source, not direct-switch")
-        << 6 << 2 << becomesCurrent(6, true) + QStringList{"AppData::setIsFirstRun(true)", "AppData::isDirectSwitchAudioSrc(6) = false"};
-    QTest::newRow("other source") << 20 << 2 << becomesCurrent(20, false);
+        << becomesCurrent(3) + QStringList{"AppData::setIsFirstRun(true)", "BaseControl::changeMediaSrcSlot(3, 3)",
+                                           "AppData::setCurAudioSource(3)"};
+    QTest::newRow("audio source, not direct-switch") << 6 << 2 << becomesCurrent(6) + QStringList{"AppData::setIsFirstRun(true)"};
+    QTest::newRow("other source") << 20 << 2 << becomesCurrent(20);
 }
 
+// What changes, in its order; the questions asked on the way are the code's own affair.
 void tst_McuCommands::sourceState()
 {
     QFETCH(int, id);
@@ -198,26 +167,26 @@ void tst_McuCommands::sourceState()
     AppData::GetInstance()->setCurAudioSource(curAudio);
     HostJournal::clear();
 
-    QCOMPARE(m_link->SendCurSrcToMcu(id, 0), 0);
-    QCOMPARE(HostJournal::lines(), expected);
-    QCOMPARE(m_service->read(16).toHex(), normal(12, 5, uint32_t(id)).toHex());
+    QCOMPARE(m_mcu.link.SendCurSrcToMcu(id, 0), 0);
+    QStringList changes;
+    for (const QString &line : HostJournal::lines()) {
+        if (!line.contains(QLatin1String(" = ")))
+            changes << line;
+    }
+    QCOMPARE(changes, expected);
+    QCOMPARE(m_mcu.read(16).toHex(), normal(12, 5, uint32_t(id)).toHex());
 }
 
-void tst_McuCommands::sourceStateWithoutAppData()
+// The frame still goes out, with the system's own lines.
+void tst_McuCommands::sourceWithoutAppData()
 {
     HostPlatform::setAppDataAvailable(false);
-    QCOMPARE(m_link->SendCurSrcToMcu(3, 1), 0);
-    QCOMPARE(HostJournal::lines(), QStringList());
-    QCOMPARE(m_service->read(16).toHex(), normal(12, 5, 0x00010003).toHex());
-}
-
-void tst_McuCommands::sourceLines()
-{
     StdoutCapture out;
-    m_link->SendCurSrcToMcu(3, 1);
-    m_link->onlySendCurSrcToMcu(-1, 0);
+    QCOMPARE(m_mcu.link.SendCurSrcToMcu(3, 1), 0);
+    QCOMPARE(m_mcu.link.onlySendCurSrcToMcu(-1, 0), 0);
     QCOMPARE(out.take(), QByteArray("current src id:3\ncurrent src id2:-1\n"));
-    QCOMPARE(m_service->read(32).size(), 32);
+    QCOMPARE(HostJournal::lines(), QStringList());
+    QCOMPARE(m_mcu.read(32).toHex(), (normal(12, 5, 0x00010003) + normal(12, 5, 0x0000FFFF)).toHex());
 }
 
 // A restarted MCU service must hear that the application is ready, although
@@ -225,14 +194,14 @@ void tst_McuCommands::sourceLines()
 void tst_McuCommands::readyGreetsEveryNewConnection()
 {
     const QByteArray ready = normal(12, 17, 2);
-    QCOMPARE(m_link->AppReady(), 0);
-    QCOMPARE(m_service->read(16).toHex(), ready.toHex());
+    QCOMPARE(m_mcu.link.AppReady(), 0);
+    QCOMPARE(m_mcu.read(16).toHex(), ready.toHex());
 
-    m_service->dropConnection();
-    QVERIFY(m_service->waitForConnection());
-    QCOMPARE(m_service->read(16).toHex(), ready.toHex());
-    QCOMPARE(m_link->SendHeartbeattoMCU(), 0);
-    QCOMPARE(m_service->read(16).toHex(), normal(12, 190, 0).toHex());
+    m_mcu.dropConnection();
+    QVERIFY(m_mcu.waitForConnection());
+    QCOMPARE(m_mcu.read(16).toHex(), ready.toHex());
+    QCOMPARE(m_mcu.link.SendHeartbeattoMCU(), 0);
+    QCOMPARE(m_mcu.read(16).toHex(), normal(12, 190, 0).toHex());
 }
 
 QTEST_GUILESS_MAIN(tst_McuCommands)

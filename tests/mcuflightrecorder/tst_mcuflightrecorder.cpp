@@ -5,6 +5,7 @@
 #include <mcutransport.h>
 
 #include "mcutestframes.h"
+#include "testmessages.h"
 #include "stdoutcapture.h"
 #include "unixpeer.h"
 
@@ -78,6 +79,7 @@ class tst_McuFlightRecorder : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { TestMessages::install(); }
     void sessionLeavesItsDumps();
     void keepsTheNewestEight();
     void unwritableDirectoryCostsOneLine();

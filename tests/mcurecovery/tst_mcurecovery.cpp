@@ -5,6 +5,7 @@
 
 #include "mcutestframes.h"
 #include "stdoutcapture.h"
+#include "testmessages.h"
 #include "unixpeer.h"
 
 #include <QMutex>
@@ -140,6 +141,7 @@ class tst_McuRecovery : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { TestMessages::install(); }
     void outageCostsOneLine_data();
     void outageCostsOneLine();
     void peerCheckedByUser_data();

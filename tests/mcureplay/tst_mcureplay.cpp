@@ -9,6 +9,8 @@
 
 #include <childprogram.h>
 #include <mcutestframes.h>
+#include <testmessages.h>
+#include <unixpeer.h>
 
 #include <pcap/pcap.h>
 
@@ -130,6 +132,18 @@ QStringList simplified(const std::vector<std::string> &lines, size_t from)
     return out;
 }
 
+// The launcher's warnings in its output (marked by QT_MESSAGE_PATTERN), but the machine's noise.
+QStringList launcherWarnings(const QString &output)
+{
+    QStringList warnings;
+    for (const QString &line : output.split(QLatin1Char('\n'))) {
+        const bool marked = line.startsWith(QLatin1String("[warning] ")) || line.startsWith(QLatin1String("[critical] "));
+        if (marked && !TestMessages::isEnvironmentNoise(line.section(QLatin1Char(' '), 1)))
+            warnings << line;
+    }
+    return warnings;
+}
+
 QString rawWords(const QString &head, int zeroWords)
 {
     return ("send raw " + head + QString(" 00000000").repeated(zeroWords)).simplified();
@@ -145,6 +159,7 @@ class tst_McuReplay : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase();
     void compare_data();
     void compare();
     void sendLines_data();
@@ -159,6 +174,12 @@ private Q_SLOTS:
 private:
     QTemporaryDir m_dir;
 };
+
+void tst_McuReplay::initTestCase()
+{
+    TestMessages::install();
+    QVERIFY(m_dir.isValid());
+}
 
 void tst_McuReplay::compare_data()
 {
@@ -349,7 +370,9 @@ void tst_McuReplay::refusesBadCapture()
     QFETCH(QString, error);
 
     // Refused before the simulator listens or writes a line of scenario.
-    for (const QStringList &mode : {QStringList{"--name", "@hu-replay-refused", "--replay"}, QStringList{"--scenario-from"}}) {
+    const unixpeer::Names names("refused");
+    for (const QStringList &mode : {QStringList{"--name", QString::fromStdString(names.serviceName), "--replay"},
+                                    QStringList{"--scenario-from"}}) {
         ChildProgram sim;
         QVERIFY2(sim.start(MCU_SIM_PATH, mode + QStringList{file}, QProcessEnvironment::systemEnvironment()),
                  qPrintable(sim.errorString()));
@@ -429,18 +452,27 @@ void tst_McuReplay::replaysChangedCapture()
     const QString capture = m_dir.filePath(QTest::currentDataTag()) + ".pcap";
     QVERIFY2(writeCapture(capture, records, &why), why.c_str());
 
+    // A launcher of its own on names of its own, its warnings marked.
+    const unixpeer::Names names("replay");
     QTemporaryDir home;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     ChildProgram sim, launcher;
-    QVERIFY2(sim.start(MCU_SIM_PATH, {"--name", "@" HEADUNIT_TEST_MCU_NAME, "--replay", capture, "--as-fast-as-possible"}, env),
+    QVERIFY2(sim.start(MCU_SIM_PATH, {"--name", QString::fromStdString(names.serviceName), "--replay", capture,
+                                      "--as-fast-as-possible"}, env),
              qPrintable(sim.errorString()));
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("HEADUNIT_SETTINGS", home.filePath("settings.ini"));
+    env.insert("XDG_STATE_HOME", home.filePath("state"));
+    env.insert("HEADUNIT_TEST_MCU_NAME", QString::fromStdString(names.name));
+    env.insert("QT_MESSAGE_PATTERN", "%{if-warning}[warning] %{endif}%{if-critical}[critical] %{endif}"
+                                     "%{if-category}%{category}: %{endif}%{message}");
     QVERIFY2(launcher.start(LAUNCHER_E2E_PATH, {}, env), qPrintable(launcher.errorString()));
     QVERIFY(sim.waitForExit(90000));
     const QString output = QString::fromLocal8Bit(sim.readOutput());
     QVERIFY(launcher.terminate());
     QVERIFY(launcher.waitForExit(30000));
+    const QStringList warnings = launcherWarnings(QString::fromLocal8Bit(launcher.readOutput()));
+    QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
 
     const QString wanted = QRegularExpression::escape(line)
                                .replace(QRegularExpression::escape("%1"), QString::number(at + 1))

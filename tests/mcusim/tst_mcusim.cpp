@@ -8,6 +8,7 @@
 
 #include <mcutestframes.h>
 #include <unixpeer.h>
+#include <testmessages.h>
 
 #include <ctime>
 #include <sys/socket.h>
@@ -61,6 +62,7 @@ class tst_McuSim : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { TestMessages::install(); }
     void decodeLauncherFrame_data();
     void decodeLauncherFrame();
     void buildMcuFrame_data();
@@ -238,8 +240,7 @@ void tst_McuSim::scenariosOverReconnectingLink()
     QCOMPARE(readFrom(second, 16), normal(529, 47, 0));
 
     ::close(second);
-    for (int i = 0; i < 100 && sim.isConnected(); ++i)
-        sim.pump(50);
+    QTRY_VERIFY_WITH_TIMEOUT((sim.pump(50), !sim.isConnected()), 5000);
     QCOMPARE(run({"send eject"}), QString("1 !! FAILED test:1: send eject: the launcher is not connected"));
 }
 

@@ -9,6 +9,7 @@
 #include <hostplatform.h>
 
 #include "loglines.h"
+#include "testmessages.h"
 
 #include <QKeyEvent>
 #include <QPointer>
@@ -79,7 +80,6 @@ private Q_SLOTS:
     void initTestCase();
     void init();
     void cleanupTestCase() { LogLines::uninstall(); }
-    void metaObject();
     void keyPresses_data();
     void keyPresses();
     void dropped_data();
@@ -87,11 +87,11 @@ private Q_SLOTS:
     void volumeTable_data();
     void volumeTable();
     void playingBeepIsNotRestarted();
-    void playSoundThroughMetaObject();
     void deleteInstance();
 
 private:
     void useSettings(bool beep, int volume);
+    void useSettings(const QString &beep, const QString &volume);
     // Sends a key event, starting out ignored, to an object of its own through
     // the application and so through the filter.
     void send(QEvent::Type type, int key, const QString &text);
@@ -111,6 +111,7 @@ private:
 
 void tst_MEventFilter::initTestCase()
 {
+    TestMessages::install();
     QVERIFY(m_dir.isValid());
     QVERIFY2(QFile::exists(file("5.wav")), qPrintable(m_soundDir));
     LogLines::install();
@@ -118,8 +119,6 @@ void tst_MEventFilter::initTestCase()
 
     MEventFilter::m_s_now = testClock;
     m_filter = MEventFilter::GetInstance();
-    QCOMPARE(MEventFilter::GetInstance(), m_filter);
-    QVERIFY(!m_filter->parent());
     qApp->installEventFilter(m_filter);
 }
 
@@ -135,11 +134,16 @@ void tst_MEventFilter::init()
 
 void tst_MEventFilter::useSettings(bool beep, int volume)
 {
+    useSettings(beep ? QStringLiteral("true") : QStringLiteral("false"), QString::number(volume));
+}
+
+// As text, the way the store finds values in a file it did not write.
+void tst_MEventFilter::useSettings(const QString &beep, const QString &volume)
+{
     const QString path = m_dir.filePath(QStringLiteral("settings-%1-%2.ini").arg(getpid()).arg(++m_files));
     QSettings settings(path, QSettings::IniFormat);
-    // As text, the way the store finds values in a file it did not write.
-    settings.setValue(SetupStrIdConst::setupSysBeep, beep ? QStringLiteral("true") : QStringLiteral("false"));
-    settings.setValue(SetupStrIdConst::setupAlterVolume, QString::number(volume));
+    settings.setValue(SetupStrIdConst::setupSysBeep, beep);
+    settings.setValue(SetupStrIdConst::setupAlterVolume, volume);
     settings.sync();
     QCOMPARE(settings.status(), QSettings::NoError);
     qputenv("HEADUNIT_SETTINGS", QFile::encodeName(path));
@@ -164,17 +168,6 @@ QSound *tst_MEventFilter::currentSound() const
     return sounds.isEmpty() ? nullptr : sounds.last();
 }
 
-void tst_MEventFilter::metaObject()
-{
-    // Signature, method type (1 signal, 2 slot) and access (2 public) of each own method.
-    const QMetaObject *meta = m_filter->metaObject();
-    QStringList methods;
-    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
-        methods << QStringLiteral("%1 %2 %3").arg(QString(meta->method(i).methodSignature()))
-                       .arg(meta->method(i).methodType()).arg(meta->method(i).access());
-    QCOMPARE(methods, (QStringList{"mcuPlayBeepSig() 1 2", "playSound() 2 2"}));
-}
-
 void tst_MEventFilter::keyPresses_data()
 {
     QTest::addColumn<Presses>("presses");
@@ -182,15 +175,11 @@ void tst_MEventFilter::keyPresses_data()
     const int meta = Qt::Key_Meta;
     QTest::newRow("beep 120 ms after a beep is ignored") << Presses{{0, meta, "beep", true}, {120, meta, "beep", false}};
     QTest::newRow("beep 121 ms after a beep plays") << Presses{{0, meta, "beep", true}, {121, meta, "beep", true}};
-    QTest::newRow("beep 120 ms after another key is ignored") << Presses{{0, Qt::Key_A, "a", false}, {120, meta, "beep", false}};
-    QTest::newRow("ignored beep does not move the debounce")
+    QTest::newRow("ignored press does not move the debounce")
         << Presses{{0, meta, "beep", true}, {120, meta, "beep", false}, {1, meta, "beep", true}};
-    QTest::newRow("ignored key does not move the debounce")
-        << Presses{{0, meta, "beep", true}, {60, Qt::Key_A, "a", false}, {61, meta, "beep", true}};
     QTest::newRow("clock set back 1 ms") << Presses{{0, meta, "beep", true}, {-1, meta, "beep", true}};
     QTest::newRow("capital B") << Presses{{0, meta, "Beep", false}, {120, meta, "beep", false}};
-    QTest::newRow("trailing blank") << Presses{{0, meta, "beep ", false}, {120, meta, "beep", false}};
-    QTest::newRow("other key with text beep") << Presses{{0, Qt::Key_B, "beep", false}, {120, meta, "beep", false}};
+    QTest::newRow("other key with text beep moves it") << Presses{{0, Qt::Key_B, "beep", false}, {120, meta, "beep", false}};
     QTest::newRow("key release moves nothing") << Presses{{0, meta, "beep", false, QEvent::KeyRelease}, {120, meta, "beep", true}};
 }
 
@@ -212,19 +201,21 @@ void tst_MEventFilter::keyPresses()
 
 void tst_MEventFilter::dropped_data()
 {
-    QTest::addColumn<bool>("beepSwitch");
+    QTest::addColumn<QString>("beepSwitch");
     QTest::addColumn<bool>("audioReady");
 
-    QTest::newRow("beep switched off") << false << true;
-    QTest::newRow("audio not ready") << true << false;
+    QTest::newRow("beep switched off") << "false" << true;
+    QTest::newRow("empty beep switch is off") << "" << true;
+    QTest::newRow("audio not ready") << "true" << false;
 }
 
 void tst_MEventFilter::dropped()
 {
-    QFETCH(bool, beepSwitch);
+    QFETCH(QString, beepSwitch);
     QFETCH(bool, audioReady);
+    const bool beepOn = beepSwitch == QLatin1String("true");
     // A volume the sound was not made for: a read of it would replace the sound.
-    useSettings(beepSwitch, 25);
+    useSettings(beepSwitch, QStringLiteral("25"));
     HostPlatform::setAudioReady(audioReady);
     QSound *before = currentSound();
     LogLines::clear();
@@ -233,7 +224,7 @@ void tst_MEventFilter::dropped()
 
     QVERIFY(askedBeepSwitch());
     // With the beep off the audio system is not even asked.
-    QCOMPARE(logged(QStringLiteral("AppData::AudioInitOK()")), beepSwitch);
+    QCOMPARE(logged(QStringLiteral("AppData::AudioInitOK()")), beepOn);
     QVERIFY(!logged(SetupStrIdConst::setupAlterVolume));
     QCOMPARE(currentSound(), before);
     QVERIFY(currentSound()->isFinished());
@@ -242,18 +233,19 @@ void tst_MEventFilter::dropped()
 
 void tst_MEventFilter::volumeTable_data()
 {
-    QTest::addColumn<int>("volume");
+    QTest::addColumn<QString>("volume");
     QTest::addColumn<QString>("file");
 
-    const int volumes[] = {-3, 10, 11, 15, 16, 20, 21, 30, 31};
-    const char *files[] = {"1", "1", "2", "2", "3", "3", "4", "4", "5"};
-    for (int i = 0; i < 9; ++i)
-        QTest::newRow(qPrintable(QString::number(volumes[i]))) << volumes[i] << QString(files[i]) + ".wav";
+    // A word reads as volume 0.
+    const char *volumes[] = {"-3", "10", "11", "15", "16", "20", "21", "30", "31", "loud"};
+    const char *files[] = {"1", "1", "2", "2", "3", "3", "4", "4", "5", "1"};
+    for (int i = 0; i < 10; ++i)
+        QTest::newRow(volumes[i]) << QString(volumes[i]) << QString(files[i]) + ".wav";
 }
 
 void tst_MEventFilter::volumeTable()
 {
-    QFETCH(int, volume);
+    QFETCH(QString, volume);
     QFETCH(QString, file);
 
     // From a volume no row uses, so that every row is a change.
@@ -261,7 +253,7 @@ void tst_MEventFilter::volumeTable()
     beep();
     endBeep();
     QPointer<QSound> before = currentSound();
-    useSettings(true, volume);
+    useSettings(QStringLiteral("true"), volume);
     LogLines::clear();
     g_now += 121;
     beep();
@@ -269,7 +261,7 @@ void tst_MEventFilter::volumeTable()
     QSound *made = currentSound();
     QVERIFY(made != before);
     QCOMPARE(made->fileName(), m_soundDir + file);
-    QCOMPARE(volumeLines(), QStringList{QStringLiteral("==================>>>>vol %1").arg(volume)});
+    QCOMPARE(volumeLines(), QStringList{QStringLiteral("==================>>>>vol %1").arg(volume.toInt())});
     // The replaced sound goes at the next turn of the event loop; the same
     // volume again reuses the new one.
     QVERIFY(before);
@@ -288,35 +280,21 @@ void tst_MEventFilter::playingBeepIsNotRestarted()
     beep();
     QSound *playing = currentSound();
     QCOMPARE(playing->fileName(), file("2.wav"));
+    // The platform knows the signal and the slot by name only.
+    QVERIFY(m_filter->metaObject()->indexOfSignal("mcuPlayBeepSig()") >= 0);
     if (playing->isFinished())
         QSKIP("the sound library ended the beep at once, so there is no playing beep to protect");
 
     // Nothing is read, so the new volume cannot replace the playing sound.
     useSettings(true, 40);
     LogLines::clear();
-    m_filter->playSound();
+    QVERIFY(QMetaObject::invokeMethod(m_filter, "playSound", Qt::DirectConnection));
     g_now += 121;
     beep();
 
     QVERIFY(LogLines::lines().isEmpty());
     QCOMPARE(currentSound(), playing);
     QVERIFY(m_accepted);
-}
-
-void tst_MEventFilter::playSoundThroughMetaObject()
-{
-    // No debounce on the slot: the same instant as the key press.
-    beep();
-    endBeep();
-    useSettings(true, 17);
-    LogLines::clear();
-
-    const QMetaObject *meta = m_filter->metaObject();
-    QVERIFY(meta->method(meta->methodOffset() + 1).invoke(m_filter, Qt::DirectConnection));
-
-    QVERIFY(logged(QStringLiteral("AppData::AudioInitOK()")));
-    QCOMPARE(currentSound()->fileName(), file("3.wav"));
-    QCOMPARE(volumeLines(), QStringList{"==================>>>>vol 17"});
 }
 
 void tst_MEventFilter::deleteInstance()

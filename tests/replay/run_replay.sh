@@ -1,20 +1,29 @@
 #!/usr/bin/env bash
-# Captures of the MCU link played against the real launcher process
-# (launcher_e2e, on this build tree's own socket names), each run with a fresh
-# launcher, settings file and state directory of its own. A cross build's
-# programs start through the emulator CTest gives in HEADUNIT_TEST_EMULATOR
-# (words separated by spaces).
-#   run_replay.sh record   <mcu-sim> <launcher_e2e> <service name> <capture> <scenario>
+# Captures of the MCU link played against the real launcher process, each run
+# with a fresh launcher on socket names, settings and state directory of its
+# own. Like run_scenario.sh, a run fails on an unexpected warning of the
+# launcher's. A cross build's programs start through the emulator CTest gives
+# in HEADUNIT_TEST_EMULATOR (words separated by spaces).
+#   run_replay.sh record   <mcu-sim> <launcher_e2e> <capture> <scenario>
 #       plays the scenario, then asks the launcher's flight recorder for a dump
 #       (SIGUSR2) while the link is still up, and keeps that dump as the capture
-#   run_replay.sh replay   <mcu-sim> <launcher_e2e> <service name> <capture>
+#   run_replay.sh replay   <mcu-sim> <launcher_e2e> <capture>
 #       passes when the replay finds nothing missing, extra or different
-#   run_replay.sh scenario <mcu-sim> <launcher_e2e> <service name> <capture> <derived scenario>
-#       writes the scenario derived from the capture, then passes when it passes
+#   run_replay.sh scenario <mcu-sim> <launcher_e2e> <capture> <derived scenario>
+#       writes the scenario derived from the capture, then plays it with run_scenario.sh
 set -u
-mode=$1 sim=$2 launcher=$3 name=$4 capture=$5
+mode=$1 sim=$2 launcher=$3 capture=$4
 emulator=${HEADUNIT_TEST_EMULATOR:-}
 
+if [ "$mode" = scenario ]; then
+    if ! $emulator "$sim" --scenario-from "$capture" > "$5"; then
+        echo "FAIL: no scenario derived from $capture"
+        exit 1
+    fi
+    exec "$(dirname "$0")/../scenario/run_scenario.sh" "$sim" "$launcher" "$5"
+fi
+
+own=replay-$$-$RANDOM
 work=$(mktemp -d)
 sim_pid=
 launcher_pid=
@@ -23,7 +32,7 @@ cleanup() {
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
     [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null
     wait 2>/dev/null
-    rm -rf "$work"
+    rm -rf "$work" "/tmp/hu-$own.sock"
 }
 trap cleanup EXIT
 
@@ -37,11 +46,28 @@ await_line() {
     return 1
 }
 
+# Qt's own format, but with warnings marked, which it does not tell apart.
 # Without the scenario's pipe, which only the simulator may hold open.
 start_launcher() {
-    QT_QPA_PLATFORM=offscreen HEADUNIT_SETTINGS="$work/settings.ini" XDG_STATE_HOME="$work/state" \
+    HEADUNIT_TEST_MCU_NAME=$own QT_QPA_PLATFORM=offscreen HEADUNIT_SETTINGS="$work/settings.ini" \
+        XDG_STATE_HOME="$work/state" \
+        QT_MESSAGE_PATTERN='%{if-warning}[warning] %{endif}%{if-critical}[critical] %{endif}%{if-category}%{category}: %{endif}%{message}' \
         $emulator "$launcher" > "$work/launcher.log" 2>&1 3>&- &
     launcher_pid=$!
+}
+
+# Stops the launcher in order, so that warnings of the teardown show too.
+stop_launcher() {
+    kill "$launcher_pid" 2>/dev/null
+    wait "$launcher_pid" 2>/dev/null
+    launcher_pid=
+}
+
+# The launcher's warnings but the noise of a machine without a sound server or
+# runtime directory, as run_scenario.sh lets it pass.
+launcher_warnings() {
+    grep -E '^\[(warning|critical)\] ' "$work/launcher.log" \
+        | grep -vE '^\[warning\] (PulseAudioService: pa_context_connect\(\) failed|QStandardPaths: .*(XDG_RUNTIME_DIR|runtime directory))'
 }
 
 fail() {
@@ -53,16 +79,15 @@ fail() {
     exit 1
 }
 
-case $mode in
-record)
+if [ "$mode" = record ]; then
     # The simulator reads the scenario from a pipe that stays open, so that the
     # link is still up when the dump is asked for; "help" marks the end.
     mkfifo "$work/commands"
-    $emulator "$sim" --name "$name" --interactive < "$work/commands" > "$work/sim.log" 2>&1 &
+    $emulator "$sim" --name "@$own" --interactive < "$work/commands" > "$work/sim.log" 2>&1 &
     sim_pid=$!
     exec 3> "$work/commands"
     start_launcher
-    { cat "$6"; echo; echo help; } >&3
+    { cat "$5"; echo; echo help; } >&3
     await_line '^Scenario commands' "$work/sim.log" || fail "the scenario did not run to its end"
     kill -USR2 "$launcher_pid"
     await_line 'records written to .*-request\.pcap' "$work/launcher.log" || fail "no dump on SIGUSR2"
@@ -72,33 +97,31 @@ record)
     dump=$(sed -n 's/.*records written to \(.*-request\.pcap\).*/\1/p' "$work/launcher.log" | tail -n1)
     mkdir -p "$(dirname "$capture")"
     cp "$dump" "$capture" || fail "the dump $dump cannot be copied"
+    stop_launcher
+    warnings=$(launcher_warnings)
+    [ -n "$warnings" ] && fail "unexpected warnings of the launcher: $warnings"
     echo "$capture: $(sed -n 's/.*flight recorder: \([0-9]*\) records written to .*-request.*/\1/p' "$work/launcher.log") records"
     exit 0
-    ;;
-replay)
-    sim_args=(--replay "$capture")
-    ;;
-scenario)
-    if ! $emulator "$sim" --scenario-from "$capture" > "$6" 2> "$work/derive.err"; then
-        echo "FAIL: no scenario derived from $capture"
-        cat "$work/derive.err"
-        exit 1
-    fi
-    sim_args=(--scenario "$6")
-    ;;
-*)
+fi
+if [ "$mode" != replay ]; then
     echo "run_replay.sh: unknown mode \"$mode\""
     exit 2
-    ;;
-esac
+fi
 
-$emulator "$sim" --name "$name" "${sim_args[@]}" > "$work/sim.log" 2>&1 &
+$emulator "$sim" --name "@$own" --replay "$capture" > "$work/sim.log" 2>&1 &
 sim_pid=$!
 start_launcher
 wait "$sim_pid"
 status=$?
 sim_pid=
 cat "$work/sim.log"
+stop_launcher
+warnings=$(launcher_warnings)
+if [ -n "$warnings" ]; then
+    echo "--- unexpected warnings of the launcher"
+    echo "$warnings"
+    [ "$status" -eq 0 ] && status=1
+fi
 if [ "$status" -ne 0 ]; then
     echo "FAIL: mcu-sim exit $status"
     echo "--- launcher log"

@@ -1,29 +1,50 @@
 #!/usr/bin/env bash
-# Plays a scenario file with the MCU simulator against the real launcher process
-# (launcher_e2e, on this build tree's own socket names); passes when every
-# expectation of the scenario is met. A cross build's programs start through
-# the emulator CTest gives in HEADUNIT_TEST_EMULATOR (words separated by spaces).
-#   run_scenario.sh <mcu-sim> <launcher_e2e> <service name> <scenario>
+# Plays a scenario file with the MCU simulator against the real launcher process;
+# passes when every expectation of the scenario is met and the launcher printed
+# no unexpected warning. launcher_e2e runs on socket names of this run, given to
+# it in HEADUNIT_TEST_MCU_NAME; a launcher built on fixed names (the production
+# one) is played on the @NAME given. A cross build's programs start through the
+# emulator CTest gives in HEADUNIT_TEST_EMULATOR (words separated by spaces).
+#   run_scenario.sh <mcu-sim> <launcher> <scenario> [@NAME]
 set -u
-sim=$1 launcher=$2 name=$3 scenario=$4
+sim=$1 launcher=$2 scenario=$3
 emulator=${HEADUNIT_TEST_EMULATOR:-}
 
+own=scenario-$$-$RANDOM
+service=${4:-@$own}
 work=$(mktemp -d)
 launcher_pid=
 cleanup() {
     [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null
     wait 2>/dev/null
-    rm -rf "$work"
+    rm -rf "$work" "/tmp/hu-$own.sock"
 }
 trap cleanup EXIT
 
-$emulator "$sim" --name "$name" --scenario "$scenario" &
+$emulator "$sim" --name "$service" --scenario "$scenario" &
 sim_pid=$!
-QT_QPA_PLATFORM=offscreen HEADUNIT_SETTINGS="$work/settings.ini" XDG_STATE_HOME="$work/state" $emulator "$launcher" > "$work/launcher.log" 2>&1 &
+# Qt's own format, but with warnings marked, which it does not tell apart.
+HEADUNIT_TEST_MCU_NAME=$own QT_QPA_PLATFORM=offscreen HEADUNIT_SETTINGS="$work/settings.ini" XDG_STATE_HOME="$work/state" \
+    QT_MESSAGE_PATTERN='%{if-warning}[warning] %{endif}%{if-critical}[critical] %{endif}%{if-category}%{category}: %{endif}%{message}' \
+    $emulator "$launcher" > "$work/launcher.log" 2>&1 &
 launcher_pid=$!
 
 wait "$sim_pid"
 status=$?
+# Stopped in order, so that warnings of the teardown show too.
+kill "$launcher_pid" 2>/dev/null
+wait "$launcher_pid" 2>/dev/null
+launcher_pid=
+
+# The noise of a machine without a sound server or runtime directory, as the
+# Qt tests' TestMessages::isEnvironmentNoise lets it pass.
+warnings=$(grep -E '^\[(warning|critical)\] ' "$work/launcher.log" \
+    | grep -vE '^\[warning\] (PulseAudioService: pa_context_connect\(\) failed|QStandardPaths: .*(XDG_RUNTIME_DIR|runtime directory))')
+if [ -n "$warnings" ]; then
+    echo "--- unexpected warnings of the launcher"
+    echo "$warnings"
+    [ "$status" -eq 0 ] && status=1
+fi
 if [ "$status" -ne 0 ]; then
     echo "--- launcher log"
     cat "$work/launcher.log"

@@ -1,0 +1,99 @@
+#ifndef TESTMESSAGES_H
+#define TESTMESSAGES_H
+
+// What a Qt test does with Qt's messages. install() goes first in every Qt
+// test's initTestCase(), once QtTest's own handler is in place:
+//  - An unexpected warning fails the test. Qt reports a broken signature-string
+//    connection ("QObject::connect: No such signal ...", "Cannot queue
+//    arguments of type ...") only that way. The noise of a machine without a
+//    sound server or runtime directory passes.
+//  - Whatever the logging rules say, the launcher's debug lines (category
+//    "default"), which tests check, are logged, and the journal's copy of the
+//    platform calls is not: tests read the journal, and some capture
+//    standard output, where QtTest prints.
+// Everything else goes on to QtTest.
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QThread>
+#include <QtTest>
+
+namespace TestMessages {
+
+// What any Qt program on such a machine may print; no fault of ours.
+inline bool isEnvironmentNoise(const QString &message)
+{
+    return message.startsWith(QLatin1String("PulseAudioService: pa_context_connect() failed"))
+        || (message.startsWith(QLatin1String("QStandardPaths: "))
+            && (message.contains(QLatin1String("XDG_RUNTIME_DIR")) || message.contains(QLatin1String("runtime directory"))));
+}
+
+struct State {
+    QtMessageHandler previous = nullptr;
+    QLoggingCategory::CategoryFilter previousFilter = nullptr;
+    QMutex mutex;
+    QStringList expected; // any thread, under mutex
+};
+
+inline State &state()
+{
+    static State s;
+    return s;
+}
+
+// A warning the test provokes on purpose: QtTest fails the test unless it
+// comes, and it fails nothing when it does.
+inline void expectWarning(const char *message)
+{
+    {
+        QMutexLocker lock(&state().mutex);
+        state().expected << QString::fromUtf8(message);
+    }
+    QTest::ignoreMessage(QtWarningMsg, message);
+}
+
+inline bool wasExpected(const QString &message)
+{
+    QMutexLocker lock(&state().mutex);
+    return state().expected.removeOne(message);
+}
+
+// Any thread.
+inline void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    state().previous(type, context, message);
+    if ((type != QtWarningMsg && type != QtCriticalMsg) || isEnvironmentNoise(message) || wasExpected(message))
+        return;
+    const QByteArray failure = "unexpected warning: " + message.toLocal8Bit();
+    // QtTest takes failures on the thread that runs the test only; from
+    // another thread the test ends here.
+    if (QCoreApplication::instance() && QThread::currentThread() == QCoreApplication::instance()->thread())
+        QTest::qFail(failure.constData(), context.file ? context.file : __FILE__, context.file ? context.line : __LINE__);
+    else
+        qFatal("%s", failure.constData());
+}
+
+// Called for every category as it is created and whenever the rules change.
+// The filter before this one is unknown only while this one is installed,
+// when the categories still carry its settings.
+inline void filter(QLoggingCategory *category)
+{
+    if (state().previousFilter)
+        state().previousFilter(category);
+    if (qstrcmp(category->categoryName(), "headunit.platform") == 0)
+        category->setEnabled(QtDebugMsg, false);
+    else if (qstrcmp(category->categoryName(), "default") == 0)
+        category->setEnabled(QtDebugMsg, true);
+}
+
+inline void install()
+{
+    state().previousFilter = QLoggingCategory::installFilter(filter);
+    state().previous = qInstallMessageHandler(handle);
+}
+
+} // namespace TestMessages
+
+#endif // TESTMESSAGES_H
