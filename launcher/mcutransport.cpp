@@ -205,6 +205,7 @@ void McuTransport::start()
 
     if (pthread_create(&m_thread, nullptr, readerEntry, this) != 0) {
         m_running.store(false);
+        m_dumper.stop();
         goDown();
         if (m_fd >= 0)
             ::close(m_fd);
