@@ -191,7 +191,10 @@ bool McuCaptureReader::open(const std::string &path, std::string *error)
     char pcapError[PCAP_ERRBUF_SIZE] = "";
     m_pcap = pcap_open_offline(path.c_str(), pcapError);
     if (!m_pcap) {
-        *error = path + ": " + pcapError;
+        // libpcap names the file itself when it cannot open it, not when it
+        // cannot read it.
+        const std::string reason = pcapError;
+        *error = reason.compare(0, path.size(), path) == 0 ? reason : path + ": " + reason;
         return false;
     }
     const int linkType = pcap_datalink(m_pcap);
