@@ -1,9 +1,9 @@
 #include <QtTest>
 
-#include <mcuframesink.h>
 #include <mcutransport.h>
 
 #include "mcutestframes.h"
+#include "recordingsink.h"
 #include "stdoutcapture.h"
 #include "testmessages.h"
 #include "unixpeer.h"
@@ -17,12 +17,6 @@
 using McuTestFrames::normal;
 
 namespace {
-
-class NullSink : public McuFrameSink
-{
-public:
-    void onMcuFrame(unsigned char *) override {}
-};
 
 // The link's events as one list of lines, in the order they came.
 class RecordingObserver : public McuLinkObserver
@@ -158,6 +152,7 @@ void tst_McuRecovery::outageCostsOneLine_data()
 
 // The first failure of an outage prints the link's own line, the retries
 // that follow print nothing, and the service is greeted once when it is back.
+// Inbound frames go on over the new connection, which inherits no half frame.
 void tst_McuRecovery::outageCostsOneLine()
 {
     QFETCH(bool, upAtStart);
@@ -167,7 +162,7 @@ void tst_McuRecovery::outageCostsOneLine()
     auto service = std::make_unique<unixpeer::Listener>(names.serviceName);
     if (!upAtStart)
         service.reset();
-    NullSink sink;
+    RecordingSink sink;
     RecordingObserver observer;
     McuTransport t(sink, names.endpoint(), &observer);
     StdoutCapture out;
@@ -177,6 +172,9 @@ void tst_McuRecovery::outageCostsOneLine()
         const int first = service->accept(5000);
         QVERIFY(first >= 0);
         QCOMPARE(unixpeer::readFull(first, QByteArray(16, 0).data(), 16, 5000), true);
+        QVERIFY(unixpeer::writeFull(first, normal(0x3316, 5, 1).constData(), 16));
+        QTRY_COMPARE(sink.frames().size(), 1);
+        QVERIFY(unixpeer::writeFull(first, normal(0x3316, 5, 1).constData(), 10));
         service.reset();
         ::close(first);
     }
@@ -192,6 +190,9 @@ void tst_McuRecovery::outageCostsOneLine()
     QCOMPARE(t.sendData(normal(1, 2, 3).constData(), 16), 0);
     QVERIFY(unixpeer::readFull(again, got.data(), 16, 5000));
     QCOMPARE(got, normal(1, 2, 3));
+    QVERIFY(unixpeer::writeFull(again, normal(0x3316, 6, 0).constData(), 16));
+    QTRY_COMPARE(sink.frames().size(), upAtStart ? 2 : 1);
+    QCOMPARE(sink.frames().last(), normal(0x3316, 6, 0));
     t.stop();
     ::close(again);
 
@@ -228,7 +229,7 @@ void tst_McuRecovery::peerCheckedByUser()
     QVERIFY(foreign->isListening());
     McuEndpoint endpoint = names.endpoint();
     endpoint.allowedUids = allowed.constData();
-    NullSink sink;
+    RecordingSink sink;
     RecordingObserver observer;
     McuTransport t(sink, endpoint, &observer);
     StdoutCapture out;

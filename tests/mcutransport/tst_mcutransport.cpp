@@ -84,7 +84,6 @@ private Q_SLOTS:
     void unfinishableFrameEndsConnection();
     void sendToGoneServiceRaisesNoSignal_data();
     void sendToGoneServiceRaisesNoSignal();
-    void reconnectsAndGreetsAgain();
 };
 
 void tst_McuTransport::initTestCase()
@@ -236,40 +235,6 @@ void tst_McuTransport::sendToGoneServiceRaisesNoSignal()
     }
     for (int i = 0; i < 20; ++i)
         QCOMPARE(send(t, normal(1, uint32_t(i), 0)), -1);
-}
-
-void tst_McuTransport::reconnectsAndGreetsAgain()
-{
-    StdoutCapture out;
-    Connected link("reconnect");
-    unixpeer::Listener &service = link.service;
-    RecordingSink &sink = link.sink;
-    McuTransport &t = link.t;
-    Fd &first = link.peer;
-    QVERIFY(first.fd >= 0);
-
-    const QByteArray greeting = normal(12, 1, 0);
-    QCOMPARE(t.sendGreeting(greeting.constData(), greeting.size()), 0);
-    QCOMPARE(readBytes(first.fd, 16), greeting);
-    const QByteArray in1 = normal(0x3316, 5, 1);
-    QVERIFY(unixpeer::writeFull(first.fd, in1.constData(), 16));
-    QTRY_COMPARE(sink.frames(), QList<QByteArray>{in1});
-    // Half a frame that the new connection must not inherit.
-    QVERIFY(unixpeer::writeFull(first.fd, in1.constData(), 10));
-    ::close(first.fd);
-    first.fd = -1;
-
-    Fd second(service.accept(5000));
-    QVERIFY(second.fd >= 0);
-    QCOMPARE(readBytes(second.fd, 16), greeting);
-    const QByteArray b = normal(0x20, 2, 2);
-    QCOMPARE(send(t, b), 0);
-    QCOMPARE(readBytes(second.fd, 16), b);
-    const QByteArray in2 = normal(0x3316, 6, 0);
-    QVERIFY(unixpeer::writeFull(second.fd, in2.constData(), 16));
-    QTRY_COMPARE(sink.frames(), (QList<QByteArray>{in1, in2}));
-    t.stop();
-    QCOMPARE(out.take(), QByteArray("Main App invaild datalen:0\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_McuTransport)
