@@ -28,6 +28,8 @@ private:
     void acceptReady(const char *failure);
     // All the launcher wrote so far.
     const QString &output();
+    // Of this run's names and files, with warnings marked in its output.
+    QProcessEnvironment environment() const;
 
     QTemporaryDir m_dir;
     ChildProgram m_launcher;
@@ -72,13 +74,7 @@ void tst_Launcher::acceptReady(const char *failure)
     QCOMPARE(ready, normal(12, 17, 2));
 }
 
-const QString &tst_Launcher::output()
-{
-    m_output += QString::fromLocal8Bit(m_launcher.readOutput());
-    return m_output;
-}
-
-void tst_Launcher::endToEnd()
+QProcessEnvironment tst_Launcher::environment() const
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -88,7 +84,18 @@ void tst_Launcher::endToEnd()
     env.insert(QStringLiteral("QT_MESSAGE_PATTERN"), QStringLiteral("%{if-warning}[warning] %{endif}%{if-critical}[critical] %{endif}"
                                                                     "%{if-category}%{category}: %{endif}%{message}"));
     env.remove(QStringLiteral("QT_LOGGING_RULES"));
-    QVERIFY2(m_launcher.start(QStringLiteral(LAUNCHER_E2E_PATH), {}, env), qPrintable(m_launcher.errorString()));
+    return env;
+}
+
+const QString &tst_Launcher::output()
+{
+    m_output += QString::fromLocal8Bit(m_launcher.readOutput());
+    return m_output;
+}
+
+void tst_Launcher::endToEnd()
+{
+    QVERIFY2(m_launcher.start(QStringLiteral(LAUNCHER_E2E_PATH), {}, environment()), qPrintable(m_launcher.errorString()));
     acceptReady("the launcher never connected");
     if (QTest::currentTestFailed())
         return;
@@ -154,12 +161,8 @@ void tst_Launcher::endToEnd()
 // On a PC, Ctrl-C ends the launcher as SIGTERM does: through the event loop.
 void tst_Launcher::ctrlCTearsDownInOrder()
 {
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("HEADUNIT_SETTINGS"), m_dir.filePath(QStringLiteral("settings.ini")));
-    env.insert(QStringLiteral("HEADUNIT_TEST_MCU_NAME"), QString::fromStdString(m_names.name));
     ChildProgram launcher;
-    QVERIFY2(launcher.start(QStringLiteral(LAUNCHER_E2E_PATH), {}, env), qPrintable(launcher.errorString()));
+    QVERIFY2(launcher.start(QStringLiteral(LAUNCHER_E2E_PATH), {}, environment()), qPrintable(launcher.errorString()));
     const int fd = m_mcu.accept(10000);
     QVERIFY(fd >= 0);
     QByteArray ready(16, '\0');
@@ -168,7 +171,9 @@ void tst_Launcher::ctrlCTearsDownInOrder()
     QVERIFY(launcher.waitForExit(5000));
     ::close(fd);
     QCOMPARE(launcher.exitCode(), 0);
-    QVERIFY(QString::fromLocal8Bit(launcher.readOutput()).contains(QStringLiteral("~MainStart ")));
+    const QString out = QString::fromLocal8Bit(launcher.readOutput());
+    m_output += out;
+    QVERIFY(out.contains(QStringLiteral("~MainStart ")));
 }
 
 QTEST_GUILESS_MAIN(tst_Launcher)
