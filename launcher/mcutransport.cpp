@@ -1,5 +1,7 @@
 #include "mcutransport.h"
 
+#include "monotonicdeadline.h"
+
 #include <mcuwords.h>
 
 #include <algorithm>
@@ -45,42 +47,6 @@ IoResult classify(ssize_t n, int err)
     return IoResult::Failed;
 }
 
-// The launcher moves the wall clock itself, so every wait of the link is
-// measured on the monotonic clock.
-struct timespec monotonicAfter(int ms)
-{
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    t.tv_sec += ms / 1000;
-    t.tv_nsec += long(ms % 1000) * 1000000L;
-    if (t.tv_nsec >= 1000000000L) {
-        t.tv_sec += 1;
-        t.tv_nsec -= 1000000000L;
-    }
-    return t;
-}
-
-long msSince(const struct timespec &start)
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return long(now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000L;
-}
-
-// Time left until deadline; false once it has passed.
-bool timeLeft(const struct timespec &deadline, struct timespec *left)
-{
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    left->tv_sec = deadline.tv_sec - now.tv_sec;
-    left->tv_nsec = deadline.tv_nsec - now.tv_nsec;
-    if (left->tv_nsec < 0) {
-        left->tv_sec -= 1;
-        left->tv_nsec += 1000000000L;
-    }
-    return left->tv_sec > 0 || (left->tv_sec == 0 && left->tv_nsec > 0);
-}
-
 // Waits for room to send until deadline. True means "try again": the send
 // itself reports whether it was room or an error that woke us.
 bool waitWritable(int fd, const struct timespec &deadline)
@@ -93,55 +59,6 @@ bool waitWritable(int fd, const struct timespec &deadline)
 }
 
 } // namespace
-
-McuTransport::SendLock::SendLock()
-    : m_held(false)
-{
-    pthread_mutex_init(&m_mutex, nullptr);
-    pthread_condattr_t attr;
-    pthread_condattr_init(&attr);
-    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
-    pthread_cond_init(&m_released, &attr);
-    pthread_condattr_destroy(&attr);
-}
-
-McuTransport::SendLock::~SendLock()
-{
-    pthread_cond_destroy(&m_released);
-    pthread_mutex_destroy(&m_mutex);
-}
-
-// False when the lock is still held at the deadline; a deadline already
-// passed still takes a free lock.
-bool McuTransport::SendLock::lockUntil(const struct timespec &deadline)
-{
-    pthread_mutex_lock(&m_mutex);
-    int r = 0;
-    while (m_held && r != ETIMEDOUT)
-        r = pthread_cond_timedwait(&m_released, &m_mutex, &deadline);
-    const bool taken = !m_held;
-    if (taken)
-        m_held = true;
-    pthread_mutex_unlock(&m_mutex);
-    return taken;
-}
-
-void McuTransport::SendLock::lock()
-{
-    pthread_mutex_lock(&m_mutex);
-    while (m_held)
-        pthread_cond_wait(&m_released, &m_mutex);
-    m_held = true;
-    pthread_mutex_unlock(&m_mutex);
-}
-
-void McuTransport::SendLock::unlock()
-{
-    pthread_mutex_lock(&m_mutex);
-    m_held = false;
-    pthread_mutex_unlock(&m_mutex);
-    pthread_cond_signal(&m_released);
-}
 
 McuTransport::McuTransport(McuFrameSink &sink, const McuEndpoint &endpoint, McuLinkObserver *observer)
     : m_sink(sink)

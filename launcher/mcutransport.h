@@ -7,6 +7,7 @@
 #include "mcuflightrecorder.h"
 #include "mcuframesink.h"
 #include "mculinkobserver.h"
+#include "mcusendlock.h"
 
 #include <atomic>
 #include <pthread.h>
@@ -61,24 +62,6 @@ private:
     void checkFaults(const FrameReassembler::Faults &before);
     enum { GreetingMax = 16 };
 
-    // The send lock: held for the bytes of one frame, waited for at most until
-    // a deadline on the monotonic clock. Built on a condition variable rather
-    // than pthread_mutex_clocklock(), which ThreadSanitizer cannot see.
-    class SendLock
-    {
-    public:
-        SendLock();
-        ~SendLock();
-        bool lockUntil(const struct timespec &deadline);
-        void lock();
-        void unlock();
-
-    private:
-        pthread_mutex_t m_mutex;
-        pthread_cond_t m_released;
-        bool m_held;          // guarded by m_mutex
-    };
-
     static void *readerEntry(void *self);
     void readerLoop();
     bool reconnect();
@@ -112,7 +95,7 @@ private:
     McuPeerCredentials m_lastRefused;  // reader thread (the controlling thread's before it runs)
     int m_connectError = 0;            // reader thread (likewise): errno of the last failed connect, 0 once connected
 
-    SendLock m_sendLock;               // guards the two below and the bytes of one frame on the wire
+    McuSendLock m_sendLock;               // guards the two below and the bytes of one frame on the wire
     int m_sendFd;                      // m_fd while connected, else -1 (swapped only under m_sendLock)
     unsigned m_greetedSerial;          // the greeting the current connection got, 0 for none
 
