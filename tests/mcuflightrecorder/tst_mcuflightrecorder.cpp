@@ -4,13 +4,14 @@
 #include <mcuframesink.h>
 #include <mcutransport.h>
 
+#include "linkevents.h"
 #include "mcutestframes.h"
+#include "recordingsink.h"
 #include "testmessages.h"
 #include "stdoutcapture.h"
 #include "unixpeer.h"
 
 #include <QDir>
-#include <QMutex>
 #include <QTemporaryDir>
 
 #include <vector>
@@ -19,33 +20,6 @@ using McuTestFrames::normal;
 using McuTestFrames::word;
 
 namespace {
-
-class NullSink : public McuFrameSink
-{
-public:
-    void onMcuFrame(unsigned char *) override {}
-};
-
-class DumpObserver : public McuLinkObserver
-{
-public:
-    void dumpWritten(const char *path, size_t) override { add(QStringLiteral("written ") + QFileInfo(path).fileName()); }
-    void dumpFailed(const char *) override { add(QStringLiteral("failed")); }
-    QStringList events()
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_events;
-    }
-
-private:
-    void add(const QString &line)
-    {
-        QMutexLocker lock(&m_mutex);
-        m_events.append(line);
-    }
-    QMutex m_mutex;
-    QStringList m_events;
-};
 
 // An inbound long frame exactly as it goes on the wire.
 QByteArray longFrame(uint32_t msg, const QByteArray &data, uint32_t len = 0)
@@ -95,8 +69,8 @@ void tst_McuFlightRecorder::sessionLeavesItsDumps()
     McuEndpoint endpoint = names.endpoint();
     const QByteArray dir = dumps.path().toLocal8Bit();
     endpoint.dumpDir = dir.constData();
-    NullSink sink;
-    DumpObserver observer;
+    RecordingSink sink;
+    LinkEvents observer;
     McuTransport t(sink, endpoint, &observer);
     StdoutCapture out;
     t.start();
@@ -112,14 +86,14 @@ void tst_McuFlightRecorder::sessionLeavesItsDumps()
     QVERIFY(unixpeer::writeFull(peer, key.constData(), size_t(key.size())));
     QVERIFY(unixpeer::writeFull(peer, version.constData(), size_t(version.size())));
     QVERIFY(unixpeer::writeFull(peer, oversize.constData(), size_t(oversize.size())));
-    QTRY_COMPARE(observer.events().size(), 1);
+    QTRY_COMPARE(observer.dumps().size(), 1);
     const QByteArray reply = normal(12, 186, 0);
     QCOMPARE(t.sendData(reply.constData(), reply.size()), 0);
     const QByteArray negativeLen = longFrame(12, QByteArray(4, 'z'), 0xFFFFFFFFu);
     QVERIFY(unixpeer::writeFull(peer, negativeLen.constData(), size_t(negativeLen.size())));
-    QTRY_COMPARE(observer.events().size(), 2);
+    QTRY_COMPARE(observer.dumps().size(), 2);
     ::close(peer);
-    QTRY_COMPARE(observer.events().size(), 3);
+    QTRY_COMPARE(observer.dumps().size(), 3);
     t.stop();
 
     const QStringList files = QDir(dumps.path()).entryList({QStringLiteral("mcu-*.pcap")}, QDir::Files, QDir::Name);
@@ -128,7 +102,7 @@ void tst_McuFlightRecorder::sessionLeavesItsDumps()
     for (int i = 0; i < 3; ++i) {
         QVERIFY2(files.at(i).startsWith(QStringLiteral("mcu-00000%1-").arg(i + 1)), qPrintable(files.at(i)));
         QVERIFY2(files.at(i).endsWith(QStringLiteral("-%1.pcap").arg(reasons.at(i))), qPrintable(files.at(i)));
-        QCOMPARE(observer.events().at(i), QStringLiteral("written ") + files.at(i));
+        QCOMPARE(observer.dumps().at(i), QStringLiteral("written ") + files.at(i));
     }
 
     std::vector<McuCaptureRecord> records;
@@ -161,8 +135,8 @@ void tst_McuFlightRecorder::keepsTheNewestEight()
     McuEndpoint endpoint = names.endpoint();
     const QByteArray dir = dumps.path().toLocal8Bit();
     endpoint.dumpDir = dir.constData();
-    NullSink sink;
-    DumpObserver observer;
+    RecordingSink sink;
+    LinkEvents observer;
     McuTransport t(sink, endpoint, &observer);
     t.start();
     const int peer = service.accept(5000);
@@ -171,7 +145,7 @@ void tst_McuFlightRecorder::keepsTheNewestEight()
         const QByteArray frame = normal(12, uint32_t(i), 0);
         QCOMPARE(t.sendData(frame.constData(), frame.size()), 0);
         t.requestDump();
-        QTRY_COMPARE(observer.events().size(), i + 1);
+        QTRY_COMPARE(observer.dumps().size(), i + 1);
     }
     // Nothing new since the last dump: no twelfth file.
     t.requestDump();
@@ -182,7 +156,7 @@ void tst_McuFlightRecorder::keepsTheNewestEight()
     QCOMPARE(files.size(), 8);
     QVERIFY(files.first().startsWith(QStringLiteral("mcu-000004-")));
     QVERIFY(files.last().startsWith(QStringLiteral("mcu-000011-")));
-    QCOMPARE(observer.events().size(), 11);
+    QCOMPARE(observer.dumps().size(), 11);
 }
 
 // The link goes on as if nothing happened; the observer hears of it once.
@@ -197,8 +171,8 @@ void tst_McuFlightRecorder::unwritableDirectoryCostsOneLine()
     McuEndpoint endpoint = names.endpoint();
     const QByteArray dir = scratch.filePath(QStringLiteral("file/dumps")).toLocal8Bit();
     endpoint.dumpDir = dir.constData();
-    NullSink sink;
-    DumpObserver observer;
+    RecordingSink sink;
+    LinkEvents observer;
     McuTransport t(sink, endpoint, &observer);
     t.start();
     const int peer = service.accept(5000);
@@ -206,7 +180,7 @@ void tst_McuFlightRecorder::unwritableDirectoryCostsOneLine()
     const QByteArray frame = normal(12, 1, 0);
     QCOMPARE(t.sendData(frame.constData(), frame.size()), 0);
     t.requestDump();
-    QTRY_COMPARE(observer.events(), QStringList{QStringLiteral("failed")});
+    QTRY_COMPARE(observer.dumps(), QStringList{QStringLiteral("failed")});
     QCOMPARE(t.sendData(frame.constData(), frame.size()), 0);
     QByteArray got(32, '\0');
     QVERIFY(unixpeer::readFull(peer, got.data(), 32, 5000));

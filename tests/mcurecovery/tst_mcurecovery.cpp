@@ -2,13 +2,12 @@
 
 #include <mcutransport.h>
 
+#include "linkevents.h"
 #include "mcutestframes.h"
 #include "recordingsink.h"
 #include "stdoutcapture.h"
 #include "testmessages.h"
 #include "unixpeer.h"
-
-#include <QMutex>
 
 #include <csignal>
 #include <memory>
@@ -17,39 +16,6 @@
 using McuTestFrames::normal;
 
 namespace {
-
-// The link's events as one list of lines, in the order they came.
-class RecordingObserver : public McuLinkObserver
-{
-public:
-    void linkUp(const McuPeerCredentials &peer, unsigned attempts, long) override
-    {
-        add(QStringLiteral("up pid %1 uid %2 after %3").arg(peer.pid).arg(peer.uid).arg(attempts ? "retries" : "none"));
-    }
-    void greeted() override {}
-    void linkDown(int error) override { add(QStringLiteral("down %1").arg(error)); }
-    void linkStillDown(unsigned, long) override { add(QStringLiteral("still down")); }
-    void peerRefused(const McuPeerCredentials &peer) override
-    {
-        add(QStringLiteral("refused pid %1 uid %2").arg(peer.pid).arg(peer.uid));
-    }
-    void sendFailed(int, int) override {}
-
-    QStringList events()
-    {
-        QMutexLocker lock(&m_mutex);
-        return m_events;
-    }
-
-private:
-    void add(const QString &line)
-    {
-        QMutexLocker lock(&m_mutex);
-        m_events.append(line);
-    }
-    QMutex m_mutex;
-    QStringList m_events;
-};
 
 // An MCU service in a child process that drops to uid/gid 65534 before it
 // listens, so that the kernel reports that user for its connections. For each
@@ -163,7 +129,7 @@ void tst_McuRecovery::outageCostsOneLine()
     if (!upAtStart)
         service.reset();
     RecordingSink sink;
-    RecordingObserver observer;
+    LinkEvents observer;
     McuTransport t(sink, names.endpoint(), &observer);
     StdoutCapture out;
     t.start();
@@ -230,7 +196,7 @@ void tst_McuRecovery::peerCheckedByUser()
     McuEndpoint endpoint = names.endpoint();
     endpoint.allowedUids = allowed.constData();
     RecordingSink sink;
-    RecordingObserver observer;
+    LinkEvents observer;
     McuTransport t(sink, endpoint, &observer);
     StdoutCapture out;
     t.start();
