@@ -48,8 +48,8 @@ class tst_McuClock : public QObject
 
 private slots:
     void initTestCase();
-    void init();
-    void cleanupTestCase();
+    void init() { HostPlatform::reset(); LogLines::clear(); }
+    void cleanupTestCase() { LogLines::uninstall(); }
 
     void mcuTime_data();
     void mcuTime();
@@ -75,17 +75,6 @@ void tst_McuClock::initTestCase()
     DataDefault::initDataDefault();
     QVERIFY(m_mcu.start());
     LogLines::install();
-}
-
-void tst_McuClock::init()
-{
-    HostPlatform::reset();
-    LogLines::clear();
-}
-
-void tst_McuClock::cleanupTestCase()
-{
-    LogLines::uninstall();
 }
 
 void tst_McuClock::saveRdsSetting(const QString &value)

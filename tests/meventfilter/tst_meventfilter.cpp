@@ -17,8 +17,6 @@
 #include <QSound>
 #include <QTemporaryDir>
 
-#include <unistd.h>
-
 // The filter's debounce time and last volume are statics that live for the
 // whole process, as on the device: the test functions run in declaration order
 // and each one starts its clock far from the last key press.
@@ -90,7 +88,7 @@ private Q_SLOTS:
     void deleteInstance();
 
 private:
-    void useSettings(bool beep, int volume);
+    // As text, the way the store finds values in a file it did not write.
     void useSettings(const QString &beep, const QString &volume);
     // Sends a key event, starting out ignored, to an object of its own through
     // the application and so through the filter.
@@ -125,22 +123,16 @@ void tst_MEventFilter::initTestCase()
 void tst_MEventFilter::init()
 {
     HostPlatform::reset();
-    useSettings(true, 5);
+    useSettings(QStringLiteral("true"), QStringLiteral("5"));
     g_now += 100000;
     if (currentSound())
         endBeep();
     LogLines::clear();
 }
 
-void tst_MEventFilter::useSettings(bool beep, int volume)
-{
-    useSettings(beep ? QStringLiteral("true") : QStringLiteral("false"), QString::number(volume));
-}
-
-// As text, the way the store finds values in a file it did not write.
 void tst_MEventFilter::useSettings(const QString &beep, const QString &volume)
 {
-    const QString path = m_dir.filePath(QStringLiteral("settings-%1-%2.ini").arg(getpid()).arg(++m_files));
+    const QString path = m_dir.filePath(QStringLiteral("settings-%1.ini").arg(++m_files));
     QSettings settings(path, QSettings::IniFormat);
     settings.setValue(SetupStrIdConst::setupSysBeep, beep);
     settings.setValue(SetupStrIdConst::setupAlterVolume, volume);
@@ -173,10 +165,9 @@ void tst_MEventFilter::keyPresses_data()
     QTest::addColumn<Presses>("presses");
 
     const int meta = Qt::Key_Meta;
-    QTest::newRow("beep 120 ms after a beep is ignored") << Presses{{0, meta, "beep", true}, {120, meta, "beep", false}};
-    QTest::newRow("beep 121 ms after a beep plays") << Presses{{0, meta, "beep", true}, {121, meta, "beep", true}};
-    QTest::newRow("ignored press does not move the debounce")
-        << Presses{{0, meta, "beep", true}, {120, meta, "beep", false}, {1, meta, "beep", true}};
+    // Ignored 120 ms after a played beep, played 121 ms after it: the ignored
+    // press between does not move the debounce.
+    QTest::newRow("debounce borders") << Presses{{0, meta, "beep", true}, {120, meta, "beep", false}, {1, meta, "beep", true}};
     QTest::newRow("clock set back 1 ms") << Presses{{0, meta, "beep", true}, {-1, meta, "beep", true}};
     QTest::newRow("capital B") << Presses{{0, meta, "Beep", false}, {120, meta, "beep", false}};
     QTest::newRow("other key with text beep moves it") << Presses{{0, Qt::Key_B, "beep", false}, {120, meta, "beep", false}};
@@ -249,7 +240,7 @@ void tst_MEventFilter::volumeTable()
     QFETCH(QString, file);
 
     // From a volume no row uses, so that every row is a change.
-    useSettings(true, 1000);
+    useSettings(QStringLiteral("true"), QStringLiteral("1000"));
     beep();
     endBeep();
     QPointer<QSound> before = currentSound();
@@ -259,7 +250,6 @@ void tst_MEventFilter::volumeTable()
     beep();
 
     QSound *made = currentSound();
-    QVERIFY(made != before);
     QCOMPARE(made->fileName(), m_soundDir + file);
     QCOMPARE(volumeLines(), QStringList{QStringLiteral("==================>>>>vol %1").arg(volume.toInt())});
     // The replaced sound goes at the next turn of the event loop; the same
@@ -276,17 +266,15 @@ void tst_MEventFilter::volumeTable()
 
 void tst_MEventFilter::playingBeepIsNotRestarted()
 {
-    useSettings(true, 12);
     beep();
     QSound *playing = currentSound();
-    QCOMPARE(playing->fileName(), file("2.wav"));
     // The platform knows the signal and the slot by name only.
     QVERIFY(m_filter->metaObject()->indexOfSignal("mcuPlayBeepSig()") >= 0);
     if (playing->isFinished())
         QSKIP("the sound library ended the beep at once, so there is no playing beep to protect");
 
     // Nothing is read, so the new volume cannot replace the playing sound.
-    useSettings(true, 40);
+    useSettings(QStringLiteral("true"), QStringLiteral("40"));
     LogLines::clear();
     QVERIFY(QMetaObject::invokeMethod(m_filter, "playSound", Qt::DirectConnection));
     g_now += 121;
