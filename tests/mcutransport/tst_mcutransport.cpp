@@ -77,13 +77,10 @@ class tst_McuTransport : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void refusedUnlessRunning_data();
-    void refusedUnlessRunning();
-    void connectsFromOwnPathToServiceName();
+    void refusedWithoutSignal_data();
+    void refusedWithoutSignal();
     void stalledServiceBlocksNoCaller();
     void unfinishableFrameEndsConnection();
-    void sendToGoneServiceRaisesNoSignal_data();
-    void sendToGoneServiceRaisesNoSignal();
 };
 
 void tst_McuTransport::initTestCase()
@@ -93,60 +90,23 @@ void tst_McuTransport::initTestCase()
     std::signal(SIGPIPE, SIG_DFL);
 }
 
-void tst_McuTransport::refusedUnlessRunning_data()
-{
-    QTest::addColumn<bool>("startAndStop");
-    QTest::newRow("before start") << false;
-    QTest::newRow("after stop") << true;
-}
-
-void tst_McuTransport::refusedUnlessRunning()
-{
-    QFETCH(bool, startAndStop);
-    unixpeer::Names names("refused");
-    unixpeer::Listener service(names.serviceName);
-    QVERIFY(service.isListening());
-    RecordingSink sink;
-    McuTransport t(sink, names.endpoint());
-    if (startAndStop) {
-        t.start();
-        Fd peer(service.accept(5000));
-        QVERIFY(peer.fd >= 0);
-        QCOMPARE(t.stop(), 0);
-        char c;
-        QCOMPARE(::read(peer.fd, &c, 1), ssize_t(0));
-    }
-    QCOMPARE(send(t, normal(1, 2, 3)), -1);
-}
-
-// The listener takes exactly the name's bytes, so an accepted connection
-// proves the address length: no terminating NUL.
-void tst_McuTransport::connectsFromOwnPathToServiceName()
-{
-    Connected link("address");
-    unixpeer::Names &names = link.names;
-    McuTransport &t = link.t;
-    Fd &peer = link.peer;
-    QVERIFY(peer.fd >= 0);
-
-    struct sockaddr_un addr;
-    socklen_t len = sizeof addr;
-    QCOMPARE(::getpeername(peer.fd, reinterpret_cast<struct sockaddr *>(&addr), &len), 0);
-    QCOMPARE(QByteArray(addr.sun_path), QByteArray::fromStdString(names.ownPath));
-    struct stat st;
-    QCOMPARE(::stat(names.ownPath.c_str(), &st), 0);
-    QVERIFY(S_ISSOCK(st.st_mode));
-    t.stop();
-}
-
 // The service stops reading: callers give up within about the deadline and
 // never leave part of a frame behind.
 void tst_McuTransport::stalledServiceBlocksNoCaller()
 {
     Connected link("stalled");
     McuTransport &t = link.t;
-    Fd &peer = link.peer;
-    QVERIFY(peer.fd >= 0);
+    const int peer = link.peer.fd;
+    QVERIFY(peer >= 0);
+    // The listener takes exactly the name's bytes, so the accepted connection
+    // proves the address length (no terminating NUL); it comes from our own path.
+    struct sockaddr_un addr;
+    socklen_t len = sizeof addr;
+    QCOMPARE(::getpeername(peer, reinterpret_cast<struct sockaddr *>(&addr), &len), 0);
+    QCOMPARE(QByteArray(addr.sun_path), QByteArray::fromStdString(link.names.ownPath));
+    struct stat st;
+    QCOMPARE(::stat(link.names.ownPath.c_str(), &st), 0);
+    QVERIFY(S_ISSOCK(st.st_mode));
 
     const QByteArray frame = outboundLong(2, 0x101, QByteArray(200, 'B'));
     int accepted = 0;
@@ -172,10 +132,9 @@ void tst_McuTransport::stalledServiceBlocksNoCaller()
     QCOMPARE(results, std::vector<int>(12, -1));
     QCOMPARE(lines, QByteArray("===============>repeat call SendData\n").repeated(lines.count('\n')));
 
-    QCOMPARE(drainPending(peer.fd), frame.repeated(accepted));
+    QCOMPARE(drainPending(peer), frame.repeated(accepted));
     QCOMPARE(send(t, frame), 0);
-    QCOMPARE(readBytes(peer.fd, frame.size()), frame);
-    t.stop();
+    QCOMPARE(readBytes(peer, frame.size()), frame);
 }
 
 // A frame larger than the socket can take while the service does not read:
@@ -184,22 +143,20 @@ void tst_McuTransport::unfinishableFrameEndsConnection()
 {
     StdoutCapture out;
     Connected link("unfinishable");
-    unixpeer::Listener &service = link.service;
     McuTransport &t = link.t;
-    Fd &peer = link.peer;
-    QVERIFY(peer.fd >= 0);
+    QVERIFY(link.peer.fd >= 0);
 
     const QByteArray huge(4 << 20, 'u');
     QCOMPARE(send(t, huge), -1);
     int got = 0;
     char buf[65536];
     ssize_t n;
-    while ((n = ::read(peer.fd, buf, sizeof buf)) > 0)
+    while ((n = ::read(link.peer.fd, buf, sizeof buf)) > 0)
         got += int(n);
     QCOMPARE(n, ssize_t(0));
     QVERIFY(got > 0 && got < huge.size());
 
-    Fd again(service.accept(5000));
+    Fd again(link.service.accept(5000));
     QVERIFY(again.fd >= 0);
     const QByteArray frame = normal(7, 8, 9);
     QTRY_COMPARE(send(t, frame), 0);
@@ -208,30 +165,41 @@ void tst_McuTransport::unfinishableFrameEndsConnection()
     QCOMPARE(out.take(), QByteArray("Main App invaild datalen:0\n"));
 }
 
-void tst_McuTransport::sendToGoneServiceRaisesNoSignal_data()
+void tst_McuTransport::refusedWithoutSignal_data()
 {
-    QTest::addColumn<bool>("closeWholly");
-    QTest::newRow("service stopped reading its end") << false;
-    QTest::newRow("service closed and is gone") << true;
+    QTest::addColumn<int>("state");
+    QTest::newRow("before start") << 0;
+    QTest::newRow("after stop") << 1;
+    QTest::newRow("service stopped reading its end") << 2;
+    QTest::newRow("service closed and is gone") << 3;
 }
 
-void tst_McuTransport::sendToGoneServiceRaisesNoSignal()
+// Every refusal is -1 and, with the service gone, no SIGPIPE.
+void tst_McuTransport::refusedWithoutSignal()
 {
-    QFETCH(bool, closeWholly);
-    unixpeer::Names names("gone");
+    QFETCH(int, state);
+    unixpeer::Names names("refused");
     auto service = std::make_unique<unixpeer::Listener>(names.serviceName);
+    QVERIFY(service->isListening());
     RecordingSink sink;
     McuTransport t(sink, names.endpoint());
     StdoutCapture out;
-    t.start();
-    Fd peer(service->accept(5000));
-    QVERIFY(peer.fd >= 0);
-    if (closeWholly) {
+    Fd peer(-1);
+    if (state > 0) {
+        t.start();
+        peer.fd = service->accept(5000);
+        QVERIFY(peer.fd >= 0);
+    }
+    char c;
+    if (state == 1) {
+        QCOMPARE(t.stop(), 0);
+        QCOMPARE(::read(peer.fd, &c, 1), ssize_t(0));
+    } else if (state == 2) {
+        ::shutdown(peer.fd, SHUT_RD);
+    } else if (state == 3) {
         service.reset();
         ::close(peer.fd);
         peer.fd = -1;
-    } else {
-        ::shutdown(peer.fd, SHUT_RD);
     }
     for (int i = 0; i < 20; ++i)
         QCOMPARE(send(t, normal(1, uint32_t(i), 0)), -1);
