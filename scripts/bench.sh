@@ -84,7 +84,7 @@ run reassembly "$build/bench/bench_mcu_reassembly" --benchmark_format=csv --benc
     --benchmark_report_aggregates_only=true
 ns_per_frame() {
     awk -F, -v name="\"$1/frame_bytes:$2_median\"" '
-        NR == 1 { for (i = 1; i <= NF; ++i) if ($i == "items_per_second") col = i }
+        $1 == "name" { for (i = 1; i <= NF; ++i) if ($i == "items_per_second") col = i }
         $1 == name && col { printf "%.1f", 1e9 / $col }' "$out/reassembly"
 }
 for size in 16 268; do
