@@ -47,3 +47,23 @@ launcher_warnings() {
     [ -n "${1:-}" ] && noise="$noise|$1"
     grep -E '^\[(warning|critical)\] ' "$work/launcher.log" | grep -vE "^\[warning\] ($noise)"
 }
+
+# Ends the run with the simulator's status $1, made a failure by any
+# unexpected warning of the launcher's ($2 as for launcher_warnings); a
+# failed run shows the launcher's log.
+finish() {
+    local status=$1 warnings
+    stop_launcher
+    warnings=$(launcher_warnings "${2:-}")
+    if [ -n "$warnings" ]; then
+        echo "--- unexpected warnings of the launcher"
+        echo "$warnings"
+        [ "$status" -eq 0 ] && status=1
+    fi
+    if [ "$status" -ne 0 ]; then
+        echo "FAIL: mcu-sim exit $1"
+        echo "--- launcher log"
+        cat "$work/launcher.log"
+    fi
+    exit "$status"
+}

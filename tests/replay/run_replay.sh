@@ -78,16 +78,4 @@ wait "$sim_pid"
 status=$?
 sim_pid=
 cat "$work/sim.log"
-stop_launcher
-warnings=$(launcher_warnings)
-if [ -n "$warnings" ]; then
-    echo "--- unexpected warnings of the launcher"
-    echo "$warnings"
-    [ "$status" -eq 0 ] && status=1
-fi
-if [ "$status" -ne 0 ]; then
-    echo "FAIL: mcu-sim exit $status"
-    echo "--- launcher log"
-    cat "$work/launcher.log"
-fi
-exit "$status"
+finish "$status"

@@ -17,19 +17,7 @@ start_launcher
 wait "$sim_pid"
 status=$?
 sim_pid=
-stop_launcher
-
 # The production launcher also misses the device's sounds on a PC.
 extra=
 [ $# -ge 4 ] && extra='QSoundEffect\([a-z]+\): Error decoding source file:///application/sound/'
-warnings=$(launcher_warnings "$extra")
-if [ -n "$warnings" ]; then
-    echo "--- unexpected warnings of the launcher"
-    echo "$warnings"
-    [ "$status" -eq 0 ] && status=1
-fi
-if [ "$status" -ne 0 ]; then
-    echo "--- launcher log"
-    cat "$work/launcher.log"
-fi
-exit "$status"
+finish "$status" "$extra"
