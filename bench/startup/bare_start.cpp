@@ -17,6 +17,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <mcusocketname.h>
+
 namespace {
 
 int64_t monotonicNs()
@@ -37,13 +39,10 @@ int main(int argc, char **argv)
     const int64_t soundMade = monotonicNs();
 
     const char *name = argc > 1 ? argv[1] : "@bench";
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    const size_t nameLength = std::strlen(name);
-    std::memcpy(addr.sun_path, name, nameLength);
-    addr.sun_path[0] = '\0';
+    sockaddr_un addr;
+    const socklen_t length = mcuSocketAddress(name, &addr);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&addr), socklen_t(offsetof(sockaddr_un, sun_path) + nameLength)) != 0)
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&addr), length) != 0)
         return 1;
     const int64_t connected = monotonicNs();
     const uint32_t ready[4] = {1, 12, 17, 2};
