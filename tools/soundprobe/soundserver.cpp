@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <fstream>
 #include <poll.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -64,9 +65,27 @@ pid_t spawn(const std::vector<std::string> &args, const std::vector<std::string>
     return pid;
 }
 
-bool alive(pid_t pid)
+bool alive(pid_t pid, int *status = nullptr)
 {
-    return waitpid(pid, nullptr, WNOHANG) == 0;
+    int ended = 0;
+    const bool running = waitpid(pid, &ended, WNOHANG) == 0;
+    if (status)
+        *status = ended;
+    return running;
+}
+
+// Why a child ended, for the reason a test is skipped with: 127 is the exec
+// that failed, else the last line the program wrote.
+std::string endReason(const char *program, int status, const std::string &log)
+{
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 127)
+        return std::string(program) + " is not installed";
+    std::string text, line;
+    std::ifstream in(log);
+    while (std::getline(in, line))
+        if (!line.empty())
+            text = line;
+    return std::string(program) + " ended at start: " + text;
 }
 
 void end(pid_t &pid)
@@ -124,9 +143,10 @@ bool SoundServer::start(const std::string &folder)
     if (m_daemon < 0)
         return fail(std::string("fork: ") + std::strerror(errno));
     for (int waited = 0; !canConnect(m_socket); waited += 20) {
-        if (!alive(m_daemon)) {
+        int status;
+        if (!alive(m_daemon, &status)) {
             m_daemon = -1;
-            return fail("pulseaudio did not start (see " + log + ")");
+            return fail(endReason("pulseaudio", status, log));
         }
         if (waited >= 10000)
             return fail("pulseaudio did not open " + m_socket + " within 10 s");
@@ -146,9 +166,10 @@ bool SoundServer::start(const std::string &folder)
     }
     m_reader = std::thread(&SoundServer::readRecording, this, pipeFds[0]);
     for (int waited = 0; samples().size() < Rate / 10; waited += 20) {
-        if (!alive(m_recorder)) {
+        int status;
+        if (!alive(m_recorder, &status)) {
             m_recorder = -1;
-            return fail("parec ended before it recorded (is pulseaudio-utils installed?)");
+            return fail(endReason("parec", status, std::string()));
         }
         if (waited >= 10000)
             return fail("parec recorded nothing within 10 s");
