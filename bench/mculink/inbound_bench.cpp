@@ -5,6 +5,7 @@
 
 #include <mcuframes.h>
 #include <mcuframesink.h>
+#include <mcusocketname.h>
 #include <mcutransport.h>
 
 #include "unixpeer.h"
@@ -147,13 +148,9 @@ double bareRun(const std::vector<unsigned char> &bytes)
     unixpeer::Names names("benchbare");
     unixpeer::Listener service(names.serviceName);
     struct sockaddr_un addr;
-    std::memset(&addr, 0, sizeof addr);
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, names.serviceName.data(), names.serviceName.size());
-    addr.sun_path[0] = '\0';
+    const socklen_t length = mcuSocketAddress(names.serviceName.data(), names.serviceName.size(), &addr);
     const int client = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ::connect(client, reinterpret_cast<struct sockaddr *>(&addr),
-              socklen_t(offsetof(struct sockaddr_un, sun_path) + names.serviceName.size()));
+    ::connect(client, reinterpret_cast<struct sockaddr *>(&addr), length);
     const int fd = service.accept(5000);
     std::atomic<bool> go{false};
     std::thread w = writer(fd, bytes, go);

@@ -41,6 +41,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <mcusocketname.h>
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -89,13 +91,9 @@ bool parse(int argc, char **argv, Options *options)
 
 int listenOn(const char *name)
 {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    const size_t length = std::strlen(name);
-    std::memcpy(addr.sun_path, name, length);
-    addr.sun_path[0] = '\0';
+    sockaddr_un addr;
+    const socklen_t size = mcuSocketAddress(name, &addr);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    const socklen_t size = socklen_t(offsetof(sockaddr_un, sun_path) + length);
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&addr), size) != 0 || ::listen(fd, 4) != 0)
         return -1;
     return fd;

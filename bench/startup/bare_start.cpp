@@ -11,19 +11,18 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <mcusocketname.h>
+
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     QSound sound(QStringLiteral("/application/sound/1.wav"));
 
     const char *name = argc > 1 ? argv[1] : "@bench";
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    const size_t nameLength = std::strlen(name);
-    std::memcpy(addr.sun_path, name, nameLength);
-    addr.sun_path[0] = '\0';
+    sockaddr_un addr;
+    const socklen_t length = mcuSocketAddress(name, &addr);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&addr), socklen_t(offsetof(sockaddr_un, sun_path) + nameLength)) != 0)
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr *>(&addr), length) != 0)
         return 1;
     const uint32_t ready[4] = {1, 12, 17, 2};
     if (::send(fd, ready, sizeof ready, MSG_NOSIGNAL) != ssize_t(sizeof ready))

@@ -27,6 +27,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <mcusocketname.h>
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -38,13 +40,10 @@ struct Sample {
 
 int listenOn(const char *name)
 {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    const size_t length = std::strlen(name);
-    std::memcpy(addr.sun_path, name, length);
-    addr.sun_path[0] = '\0';
+    sockaddr_un addr;
+    const socklen_t length = mcuSocketAddress(name, &addr);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), socklen_t(offsetof(sockaddr_un, sun_path) + length)) != 0
+    if (::bind(fd, reinterpret_cast<sockaddr *>(&addr), length) != 0
         || ::listen(fd, 1) != 0) {
         std::perror("listen");
         std::exit(2);
