@@ -25,7 +25,7 @@ locked() {
 "$top/scripts/install-deps.sh"
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
 locked cmake --build "$build" -j"$(nproc)" --target launcher_e2e bench_bare_start bench_startup \
-    bench_mcu_inbound bench_mcu_reassembly bench_startup_checkpoints bench_mcu_soak >/dev/null
+    bench_mcu_inbound bench_mcu_reassembly bench_startup_checkpoints bench_mcu_soak bench_beep_latency >/dev/null
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -98,6 +98,10 @@ for size in 16 268; do
 done
 
 run checkpoints "$build/bench/bench_startup_checkpoints"
+
+run beep "$build/bench/bench_beep_latency" "$build/launcher/launcher_e2e" 200 150
+row "key to beep heard, p99" "$(after beep 'p99')" "<=" 30 " ms"
+row "key presses without a beep" "$(sed -n 's/^no beep: \([0-9]*\) of.*/\1/p' "$out/beep")" "<=" 0 ""
 
 run soak "$build/bench/bench_mcu_soak" --seconds "$soak_seconds" "$build/launcher/launcher_e2e"
 soak=$(sed -n 's/^verdict: //p' "$out/soak")
