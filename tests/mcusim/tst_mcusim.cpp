@@ -157,6 +157,7 @@ void tst_McuSim::parseLine_data()
     QTest::newRow("mcu version of 255") << "send mcu-version " + QString(255, 'x') << refused << 0 << "usage: send mcu-version";
     QTest::newRow("odd hex digits") << "send long 57 012" << refused << 0 << "odd number of hex digits";
     QTest::newRow("payload of 257") << "send long 57 " + QString(514, '0') << refused << 0 << "more than 256 bytes";
+    QTest::newRow("comment past the line limit") << "# " + QString(16383, 'x') << refused << 0 << "a line longer than 16384 bytes";
 }
 
 void tst_McuSim::parseLine()

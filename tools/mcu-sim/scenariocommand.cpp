@@ -82,12 +82,12 @@ bool hexBytes(const std::vector<Token> &tokens, size_t from, size_t max, std::ve
                 *error = "not hex bytes: \"" + s + "\"";
                 return false;
             }
+            if (bytes->size() == max) {
+                *error = "more than " + std::to_string(max) + " bytes";
+                return false;
+            }
             bytes->push_back(static_cast<unsigned char>(b));
         }
-    }
-    if (bytes->size() > max) {
-        *error = "more than " + std::to_string(max) + " bytes";
-        return false;
     }
     return true;
 }
@@ -300,8 +300,17 @@ std::string frameNames()
 
 } // namespace
 
+std::string ScenarioCommand::tooLong()
+{
+    return "a line longer than " + std::to_string(size_t(MaxLineLength)) + " bytes";
+}
+
 bool ScenarioCommand::parse(const std::string &rawLine, ScenarioCommand *command, std::string *error)
 {
+    if (rawLine.size() > MaxLineLength) {
+        *error = tooLong();
+        return false;
+    }
     const std::string line = rawLine.substr(0, rawLine.find('#'));
     const std::vector<Token> tokens = tokenize(line);
     ScenarioCommand c;
