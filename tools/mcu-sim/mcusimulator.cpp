@@ -127,9 +127,22 @@ void McuSimulator::readConnection()
 
 bool McuSimulator::readOnce(std::string *ended)
 {
+    // Takes what is waiting, up to 64 kB, so that a launcher answering under
+    // its send deadline finds room at once; the bound keeps a flood from
+    // holding the caller.
     unsigned char buf[4096];
-    const ssize_t n = ::read(m_connFd, buf, sizeof buf);
-    if (n > 0) {
+    for (int reads = 0; reads < 16; ++reads) {
+        const ssize_t n = ::read(m_connFd, buf, sizeof buf);
+        if (n == 0) {
+            *ended = "closed by the launcher";
+            return false;
+        }
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EINTR)
+                return true;
+            *ended = std::strerror(errno);
+            return false;
+        }
         for (DecodedFrame &frame : m_decoder.feed(buf, size_t(n))) {
             capture(McuCaptureRecord::frame(McuCaptureOut, frame.bytes.data(), frame.bytes.size()));
             m_sink(Traffic, "<- " + frame.text);
@@ -139,12 +152,6 @@ bool McuSimulator::readOnce(std::string *ended)
                 m_kept.pop_front();
             m_kept.push_back(std::move(frame));
         }
-    } else if (n == 0) {
-        *ended = "closed by the launcher";
-        return false;
-    } else if (errno != EAGAIN && errno != EINTR) {
-        *ended = std::strerror(errno);
-        return false;
     }
     return true;
 }
