@@ -1,6 +1,7 @@
 #include "mainstart.h"
 
 #include "mainappprotocolcomm.h"
+#include "servicestatus.h"
 #include "startupcheckpoints.h"
 #include "sysconfig.h"
 #include "systemstartup.h"
@@ -51,4 +52,9 @@ void MainStart::start()
     startup->bgStart();
 
     qDebug("UI is %s \n", UiVariant);
+    // Ready whether or not the MCU service is there yet: the ready frame waits
+    // in the link for its first connection, and what the link does is told by
+    // the status. Units ordered after the launcher need not wait for a
+    // service that a restart of the launcher cannot bring.
+    ServiceStatus::ready();
 }

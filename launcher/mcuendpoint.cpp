@@ -9,25 +9,33 @@
 #define HEADUNIT_MCU_ALLOWED_UIDS
 #endif
 
-// The flight recorder's dumps: a log directory on the board; empty on a PC,
-// where they go to the user's state directory.
+// The flight recorder's dumps when no service manager gives a directory: a
+// log directory of the board's build; empty on a PC, where they go to the
+// user's state directory.
 #ifndef HEADUNIT_DUMP_DIR
 #define HEADUNIT_DUMP_DIR ""
 #endif
 
+#include <cstring>
+
 #ifdef HEADUNIT_TEST_MCU_NAME
 #include <cstdio>
-#include <cstring>
 #endif
 
 namespace {
 // The list's trailing comma meets the -1 that ends it.
 const long AllowedUids[] = {HEADUNIT_MCU_ALLOWED_UIDS -1};
 
-// $XDG_STATE_HOME/headunit, else ~/.local/state/headunit; none without a home.
+// The service's log directory (LogsDirectory=, the first when several), else
+// the build's, else $XDG_STATE_HOME/headunit, else ~/.local/state/headunit;
+// none without a home. A system service has a home it cannot write, and only
+// the log directory is made writable for it.
 const char *stateDumpDir()
 {
     static const std::string dir = [] {
+        const char *logs = std::getenv("LOGS_DIRECTORY");
+        if (logs && *logs == '/')
+            return std::string(logs, std::strcspn(logs, ":"));
         if (*HEADUNIT_DUMP_DIR)
             return std::string(HEADUNIT_DUMP_DIR);
         const char *state = std::getenv("XDG_STATE_HOME");

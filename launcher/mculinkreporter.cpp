@@ -60,7 +60,6 @@ void McuLinkReporter::linkUp(const McuPeerCredentials &peer, unsigned attempts, 
 void McuLinkReporter::greeted()
 {
     StartupCheckpoints::reach(StartupCheckpoints::ReadySent);
-    ServiceStatus::ready();
 }
 
 void McuLinkReporter::linkDown(int error)

@@ -4,9 +4,8 @@
 #include "mculinkobserver.h"
 
 // Tells people and the service manager what the MCU link does: events under
-// the category headunit.mcu, the link's part of the service status, READY=1
-// once the MCU has heard that the application is ready, and the start-up
-// checkpoints of the first connection and the ready frame. Any thread.
+// the category headunit.mcu, the link's part of the service status, and the
+// start-up checkpoints of the first connection and the ready frame. Any thread.
 class McuLinkReporter : public McuLinkObserver
 {
 public:

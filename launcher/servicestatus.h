@@ -5,7 +5,8 @@
 
 // What the service manager shows of the launcher (systemctl status): one
 // STATUS= line made of the start's progress and the MCU link's state, READY=1
-// once the MCU has been told the application is ready, STOPPING=1 at the end.
+// once the start sequence is done (the MCU service may still be away; the
+// status says so), STOPPING=1 at the end.
 // Any thread; each change is one message.
 namespace ServiceStatus {
 

@@ -5,10 +5,11 @@
 #     package (whole tree, tests included) and once through plain include and
 #     library directories (the launcher alone); the demo scenario is played
 #     against the launcher of the package build;
-#  2. the Debian package of build/, unpacked into a scratch root: its service
-#     unit passes systemd-analyze verify, and its launcher completes the demo
-#     scenario in a network and mount namespace of its own (it uses the
-#     production socket names; needs root).
+#  2. the Debian packages of build/ (launcher, mcu-sim, host platform): every
+#     library their programs need comes with their Depends, they unpack into a
+#     scratch root, the service unit passes systemd-analyze verify, and the
+#     launcher completes the demo scenario in a network and mount namespace of
+#     its own (it uses the production socket names; needs root).
 # BUILD_DIR chooses the native build tree (default build/).
 set -euo pipefail
 
@@ -42,17 +43,20 @@ cmake -S "$top" -B "$scratch/build-sdk-dirs" -DCMAKE_BUILD_TYPE=RelWithDebInfo -
     -DHEADUNIT_SDK_LIBRARY_DIR="$libdir" -DHEADUNIT_SDK_LIBRARIES=headunitplatform >/dev/null
 cmake --build "$scratch/build-sdk-dirs" -j"$(nproc)" --target launcher
 
-echo "== Debian package"
+echo "== Debian packages"
 (cd "$build" && cpack -G DEB -B "$scratch/package" >/dev/null)
-deb=$(ls "$scratch"/package/headunit-launcher_*.deb)
-dpkg-deb --info "$deb" | sed -n 's/^ \(Package\|Version\|Architecture\|Depends\):/   \1:/p'
-dpkg-deb -x "$deb" "$scratch/root"
+debs=("$scratch"/package/headunit-*.deb)
+for deb in "${debs[@]}"; do
+    dpkg-deb --info "$deb" | sed -n 's/^ \(Package\|Version\|Architecture\|Depends\):/   \1:/p'
+    dpkg-deb -x "$deb" "$scratch/root"
+done
+"$top/scripts/check-deb-depends.sh" "${debs[@]}"
 # The platform's libraries call into the launcher: its exports must survive packaging.
 nm -D --defined-only "$scratch/root/usr/bin/launcher" | grep -q 'MainAppProtocolComm11GetInstance' \
     || { echo "the packaged launcher lost its exported symbols" >&2; exit 1; }
 
 echo "== the service unit, as packaged"
-unit=$scratch/root/usr/lib/systemd/system/headunit-launcher.service
+unit=$(find "$scratch/root" -name headunit-launcher.service)
 # verify wants the program to exist where the unit names it: point it into
 # the unpacked package. It reports unknown keys only as warnings, so any
 # output at all fails the check.
