@@ -11,7 +11,9 @@
 #include <unixpeer.h>
 #include <testmessages.h>
 
+#include <atomic>
 #include <ctime>
+#include <thread>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -68,6 +70,7 @@ private Q_SLOTS:
     void parseLine();
     void scenariosOverReconnectingLink();
     void recordsSession();
+    void readsWhileItWaitsToSend();
 };
 
 void tst_McuSim::decodeLauncherFrame_data()
@@ -153,6 +156,7 @@ void tst_McuSim::parseLine_data()
     QTest::newRow("mcu version of 255") << "send mcu-version " + QString(255, 'x') << refused << 0 << "usage: send mcu-version";
     QTest::newRow("odd hex digits") << "send long 57 012" << refused << 0 << "odd number of hex digits";
     QTest::newRow("payload of 257") << "send long 57 " + QString(514, '0') << refused << 0 << "more than 256 bytes";
+    QTest::newRow("comment past the line limit") << "# " + QString(16383, 'x') << refused << 0 << "a line longer than 16384 bytes";
 }
 
 void tst_McuSim::parseLine()
@@ -260,6 +264,33 @@ void tst_McuSim::recordsSession()
     QCOMPARE(got, QStringList({"out 1 ", frame("out", normal(12, 17, 2)), frame("in", normal(13078, 5, 1)), "in 2 ",
                                "out 1 ", frame("out", normal(12, 190, 0)), "out 2 ",
                                "out 1 ", "in 0 0100", "in 2 "}));
+}
+
+void tst_McuSim::readsWhileItWaitsToSend()
+{
+    // Like the launcher's reader, which answers inline, this peer sends more
+    // than a socket holds before it reads: the simulator must keep reading
+    // while it waits for room, or both ends wait for each other.
+    const unixpeer::Names names("mcusim-both");
+    const McuSimulator::LineSink sink = [](McuSimulator::LineKind, const std::string &) {};
+    McuSimulator sim(sink);
+    ScenarioRunner runner(sim, sink);
+    std::string why;
+    QVERIFY2(sim.listen(names.serviceName, &why), why.c_str());
+    const int fd = connectTo(names.serviceName);
+    const int sends = 128, rawBytes = 4096;
+    std::atomic<int> received{-1};
+    std::thread peer([&] {
+        received = writeTo(fd, normal(12, 190, 0).repeated(32768)) ? readFrom(fd, sends * rawBytes).size() : 0;
+    });
+    std::vector<std::string> lines{"wait-connect 5000"};
+    lines.insert(lines.end(), sends, "send raw " + std::string(2 * rawBytes, '0'));
+    const int code = runner.runLines(lines, "t");
+    sim.pumpUntil([&received] { return received >= 0; }, 10000);
+    peer.join();
+    ::close(fd);
+    QCOMPARE(code, 0);
+    QCOMPARE(int(received), sends * rawBytes);
 }
 
 QTEST_GUILESS_MAIN(tst_McuSim)

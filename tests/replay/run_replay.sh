@@ -11,6 +11,9 @@
 #       passes when the replay finds nothing missing, extra or different
 #   run_replay.sh scenario <mcu-sim> <launcher_e2e> <capture> <derived scenario>
 #       writes the scenario derived from the capture, then plays it with run_scenario.sh
+#   run_replay.sh flood    <mcu-sim> <launcher_e2e> <capture> <bench_capturegen> <count>
+#       makes a capture of count version requests and replays it as fast as
+#       possible: both ends then send while the other is sending
 set -u
 mode=$1 sim=$2 capture=$4
 
@@ -66,12 +69,19 @@ if [ "$mode" = record ]; then
     echo "$capture: $(sed -n 's/.*flight recorder: \([0-9]*\) records written to .*-request.*/\1/p' "$work/launcher.log") records"
     exit 0
 fi
+replay_args=
+if [ "$mode" = flood ]; then
+    mkdir -p "$(dirname "$capture")"
+    $emulator "$5" versions "$6" "$capture" || fail "no capture of $6 version requests"
+    replay_args="--as-fast-as-possible --quiet"
+    mode=replay
+fi
 if [ "$mode" != replay ]; then
     echo "run_replay.sh: unknown mode \"$mode\""
     exit 2
 fi
 
-$emulator "$sim" --name "@$own" --replay "$capture" > "$work/sim.log" 2>&1 &
+$emulator "$sim" --name "@$own" --replay "$capture" $replay_args > "$work/sim.log" 2>&1 &
 sim_pid=$!
 start_launcher
 wait "$sim_pid"
