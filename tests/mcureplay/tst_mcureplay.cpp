@@ -26,25 +26,21 @@ QByteArray versionFrame(const QByteArray &customer)
                                     + (char(sdk.size()) + sdk) + char(13) + date);
 }
 
-McuCaptureRecord frameRecord(McuCaptureDirection direction, const QByteArray &bytes, uint64_t ms)
-{
-    McuCaptureRecord r = McuCaptureRecord::frame(direction, reinterpret_cast<const unsigned char *>(bytes.constData()),
-                                                 size_t(bytes.size()));
-    r.monotonicNs = ms * 1000000;
-    return r;
-}
-
 McuCaptureRecord atNs(McuCaptureRecord r, uint64_t ns)
 {
     r.monotonicNs = ns;
     return r;
 }
 
+McuCaptureRecord frameRecord(McuCaptureDirection direction, const QByteArray &bytes, uint64_t ms)
+{
+    const auto *b = reinterpret_cast<const unsigned char *>(bytes.constData());
+    return atNs(McuCaptureRecord::frame(direction, b, size_t(bytes.size())), ms * 1000000);
+}
+
 McuCaptureRecord linkRecord(McuCaptureEvent event, McuCaptureDirection by, uint64_t ms)
 {
-    McuCaptureRecord r = McuCaptureRecord::linkEvent(event, by);
-    r.monotonicNs = ms * 1000000;
-    return r;
+    return atNs(McuCaptureRecord::linkEvent(event, by), ms * 1000000);
 }
 
 // A capture file as it stands (little-endian, version 2.4), whatever its link-layer
@@ -64,15 +60,6 @@ struct Side {
     size_t record;   // expected: its record; received: the last record played before it
     QByteArray frame;
 };
-
-QString verdictText(const ReplayComparison::Entry &e)
-{
-    static const char *const names[] = {"matched", "missing", "extra", "different", "not compared"};
-    QString text = names[e.verdict];
-    if (e.verdict == ReplayComparison::Matched && !e.sameBytes)
-        text += " by form";
-    return text + (e.replayOnly ? " after " : " ") + QString::number(e.record);
-}
 
 } // namespace
 
@@ -137,9 +124,11 @@ void tst_McuReplay::compare()
         else
             comparison.receive(0, s.record, FrameDecoder::decode(bytes.data(), bytes.size()), false);
     }
+    static const char *const names[] = {"matched", "missing", "extra", "different", "not compared"};
     QStringList got;
     for (const ReplayComparison::Entry &e : comparison.entries())
-        got << verdictText(e);
+        got << names[e.verdict] + QString(e.verdict == ReplayComparison::Matched && !e.sameBytes ? " by form" : "")
+                   + (e.replayOnly ? " after " : " ") + QString::number(e.record);
     QCOMPARE(got, verdicts);
     QCOMPARE(comparison.allArrived(0), allArrived);
 }
