@@ -43,17 +43,6 @@ McuCaptureRecord linkRecord(McuCaptureEvent event, McuCaptureDirection by, uint6
     return atNs(McuCaptureRecord::linkEvent(event, by), ms * 1000000);
 }
 
-// A capture file as it stands (little-endian, version 2.4), whatever its link-layer
-// type and records hold, its last `cut` bytes left off.
-bool writePcap(const QString &path, uint32_t linkType, const QList<QByteArray> &records, int cut = 0)
-{
-    QByteArray bytes = word(0xa1b2c3d4) + QByteArray::fromHex("02000400") + word(0) + word(0) + word(65535) + word(linkType);
-    for (const QByteArray &r : records)
-        bytes += word(0) + word(0) + word(uint32_t(r.size())) + word(uint32_t(r.size())) + r;
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes.chopped(cut)) == bytes.size() - cut;
-}
-
 // One frame on either side of a comparison.
 struct Side {
     bool expected;
@@ -198,18 +187,11 @@ void tst_McuReplay::refusesBadCapture_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("error");
 
-    const auto path = [this](const char *name) { return m_dir.filePath(name); };
-    // Pseudo-headers: the launcher brings the link up; the MCU service sends a frame.
-    const QByteArray linkUp = QByteArray::fromHex("010100000000000000000000"), inbound(12, '\0');
-    QVERIFY(writePcap(path("truncated"), 147, {linkUp, inbound + normal(13078, 5, 1)}, 10));
-    QTest::newRow("truncated") << path("truncated") << "record 2: truncated dump file";
-    const QByteArray ipv4 = QByteArray::fromHex("4500001c000100004011f96e7f0000017f000001");
-    QVERIFY(writePcap(path("ethernet"), 1, {QByteArray::fromHex("ffffffffffff0200000000010800") + ipv4}));
-    QTest::newRow("another link-layer type") << path("ethernet") << "link-layer type 1 is not the MCU link's (147, USER0)";
-    QVERIFY(writePcap(path("ip in user0"), 147, {ipv4}));
-    QTest::newRow("another protocol") << path("ip in user0") << "record 1: not an MCU link pseudo-header (direction 69";
-    QVERIFY(writePcap(path("long record"), 147, {linkUp, inbound + QByteArray(269, 'x')}));
-    QTest::newRow("record longer than a frame") << path("long record") << "record 2: 269 frame bytes kept, more than a frame (268)";
+    // The reader's own test has the hostile files; this is how the tool tells of one.
+    const QString path = m_dir.filePath("truncated");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray::fromHex("d4c3b2a1020004000000")) == 10);
+    QTest::newRow("truncated header") << path << "truncated dump file";
 }
 
 void tst_McuReplay::refusesBadCapture()
