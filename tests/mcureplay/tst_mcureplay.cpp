@@ -3,7 +3,6 @@
 #include <capturesession.h>
 #include <mcucapture.h>
 #include <replaycomparison.h>
-#include <scenariocommand.h>
 #include <scenariowriter.h>
 
 #include <childprogram.h>
@@ -172,13 +171,11 @@ void tst_McuReplay::scenarioFromCapture()
     std::vector<std::string> got;
     QVERIFY2(ScenarioWriter::write(session, "test.pcap", [&got](const std::string &line) { got.push_back(line); }, &why),
              why.c_str());
-    QStringList body;   // whitespace runs made one space, so that the aligned comments compare plainly
-    for (size_t i = 0; i < got.size(); ++i) {
-        ScenarioCommand c;
-        QVERIFY2(ScenarioCommand::parse(got[i], &c, &why), (got[i] + ": " + why).c_str());
-        if (i >= 2)
-            body << QString::fromStdString(got[i]).simplified();
-    }
+    // Whitespace runs made one space, so that the aligned comments compare
+    // plainly; that every line parses is the fuzz target's property.
+    QStringList body;
+    for (size_t i = 2; i < got.size(); ++i)
+        body << QString::fromStdString(got[i]).simplified();
     QCOMPARE(body, lines);
 }
 
