@@ -8,8 +8,28 @@
 
 #include "testmessages.h"
 
+#include <QSemaphore>
+
+#include <atomic>
+#include <csignal>
 #include <thread>
 #include <vector>
+
+namespace {
+QSemaphore g_dumpMayReturn;
+std::atomic<int> g_dumps{0};
+} // namespace
+
+// Stands in for the launcher's exported dump call, which the platform finds
+// by its symbol: the first call holds the platform's signal thread until the
+// test lets it go.
+extern "C" int heldDump() __asm__("_ZN14tqappframework19MainAppProtocolComm18DumpFlightRecorderEv");
+extern "C" int heldDump()
+{
+    if (g_dumps++ == 0)
+        g_dumpMayReturn.acquire();
+    return 0;
+}
 
 // Records the signals in the order they arrive.
 class Receiver : public QObject
@@ -37,6 +57,7 @@ private Q_SLOTS:
     void pendingSignalDroppedWithItsObject();
     void monitorIsCounted();
     void journalUnderConcurrentCallers();
+    void signalFloodNeverBlocks();
 };
 
 void tst_HostServices::initTestCase()
@@ -144,6 +165,22 @@ void tst_HostServices::journalUnderConcurrentCallers()
         HostJournal::record(QStringLiteral("filler"));
     QCOMPARE(HostJournal::lines().size(), 20000);
     QCOMPARE(HostJournal::lines().first(), lines.at(1));
+}
+
+// More signals than the pipe holds bytes while the signal thread is busy: a
+// handler that waited for room would never return. No toggle is lost.
+void tst_HostServices::signalFloodNeverBlocks()
+{
+    QLoggingCategory::setFilterRules(QStringLiteral("headunit.platform.debug=false"));
+    const bool visible = HostPlatform::isVisible();
+    std::raise(SIGUSR2);
+    QTRY_COMPARE(g_dumps.load(), 1);
+    for (int i = 0; i < 70001; ++i)
+        std::raise(SIGUSR1);
+    g_dumpMayReturn.release();
+    std::raise(SIGUSR2);
+    QTRY_COMPARE(g_dumps.load(), 2);
+    QCOMPARE(HostPlatform::isVisible(), !visible);
 }
 
 QTEST_GUILESS_MAIN(tst_HostServices)
