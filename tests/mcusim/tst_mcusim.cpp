@@ -3,6 +3,7 @@
 #include <framedecoder.h>
 #include <mcucapture.h>
 #include <mcusimulator.h>
+#include <mcusocketname.h>
 #include <scenariocommand.h>
 #include <scenariorunner.h>
 
@@ -32,11 +33,9 @@ QByteArray inboundLong(uint32_t kind, uint32_t msg, const QByteArray &payload)
 // The launcher's side of the link.
 int connectTo(const std::string &name)
 {
-    struct sockaddr_un addr = {};
-    addr.sun_family = AF_UNIX;
-    name.copy(addr.sun_path + 1, name.size() - 1, 1);
+    struct sockaddr_un addr;
+    const socklen_t len = mcuSocketAddress(name.data(), name.size(), &addr);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const socklen_t len = socklen_t(offsetof(struct sockaddr_un, sun_path) + name.size());
     if (::connect(fd, reinterpret_cast<struct sockaddr *>(&addr), len) == 0)
         return fd;
     ::close(fd);

@@ -1,5 +1,7 @@
 #include "mcusimulator.h"
 
+#include <mcusocketname.h>
+
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -36,15 +38,11 @@ McuSimulator::~McuSimulator()
 bool McuSimulator::listen(const std::string &name, std::string *error)
 {
     struct sockaddr_un addr;
-    if (name.size() < 2 || name[0] != '@' || name.size() > sizeof addr.sun_path) {
-        *error = "the name must be '@' and 1 to " + std::to_string(sizeof addr.sun_path - 1) + " characters";
+    const socklen_t len = mcuSocketAddress(name.data(), name.size(), &addr);
+    if (len == 0) {
+        *error = "the name must be '@' and 1 to " + std::to_string(McuSocketNameMax - 1) + " characters";
         return false;
     }
-    std::memset(&addr, 0, sizeof addr);
-    addr.sun_family = AF_UNIX;
-    // Abstract name: a NUL, then the name's bytes, no terminating NUL.
-    std::memcpy(addr.sun_path + 1, name.data() + 1, name.size() - 1);
-    const socklen_t len = socklen_t(offsetof(struct sockaddr_un, sun_path) + name.size());
 
     m_listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<struct sockaddr *>(&addr), len) != 0
