@@ -3,7 +3,9 @@
 # and UndefinedBehaviorSanitizer, then with ThreadSanitizer: RUNS (default
 # 200) runs each, every one ended by SIGTERM, each must exit 0 without a
 # report. Only the launcher and the flood are built, in build-exit-asan/ and
-# build-exit-tsan/ of BUILD_ROOT (default: the checkout).
+# build-exit-tsan/ of BUILD_ROOT (default: the checkout). VARIANTS chooses;
+# tsan is not in the default yet: it reports races on the host journal, whose
+# QMutex (futex-based, inside an uninstrumented Qt) it cannot see.
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,7 +13,7 @@ root=${BUILD_ROOT:-$top}
 runs=${RUNS:-200}
 
 "$top/scripts/install-deps.sh"
-for variant in asan tsan; do
+for variant in ${VARIANTS:-asan}; do
     case $variant in
     asan) sanitize="address;undefined" ;;
     tsan) sanitize=thread ;;
