@@ -77,6 +77,12 @@ void McuLinkReporter::linkStillDown(unsigned attempts, long downMs)
     qCInfo(lcMcu, "MCU service still unreachable after %ld s, %u reconnect attempts", downMs / 1000, attempts);
 }
 
+void McuLinkReporter::ownPathRefused(const char *path, int error)
+{
+    qCWarning(lcMcu, "cannot bind the link's own path %s: %s (errno %d); connecting without it", path,
+              std::strerror(error), error);
+}
+
 void McuLinkReporter::peerRefused(const McuPeerCredentials &peer)
 {
     qCWarning(lcMcu, "refused MCU peer pid %d uid %u: not an allowed user", int(peer.pid), unsigned(peer.uid));
