@@ -9,4 +9,4 @@ before_install() {
 }
 
 install_missing cmake g++ make binutils pkg-config qtbase5-dev qtmultimedia5-dev libbenchmark-dev \
-    libsystemd-dev systemd libpcap-dev tshark
+    libsystemd-dev systemd libpcap-dev tshark libdlt-dev dlt-daemon dlt-tools iproute2
