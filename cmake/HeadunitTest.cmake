@@ -13,7 +13,7 @@ function(headunit_add_test unit)
     set_target_properties(tst_${unit} PROPERTIES AUTOMOC ON)
     target_link_libraries(tst_${unit} PRIVATE Qt5::Test ${T_LIBS})
     target_compile_definitions(tst_${unit} PRIVATE QT_FORCE_ASSERTS)
-    target_include_directories(tst_${unit} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/common)
+    target_include_directories(tst_${unit} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/common ${CMAKE_CURRENT_BINARY_DIR}/common)
     add_test(NAME ${unit} COMMAND tst_${unit})
     set_tests_properties(${unit} PROPERTIES
         TIMEOUT ${T_TIMEOUT}

@@ -1,6 +1,7 @@
 // Writes the five beep sounds "1.wav".."5.wav" into the directory given as the
-// only argument: short 16-bit mono tones, each with its own pitch and loudness
-// so that the files differ. For builds and tests away from a real device.
+// only argument: short 16-bit mono tones, each with its own pitch and loudness,
+// so that the file played can be told from a recording of it by its pitch. For
+// builds and tests away from a real device.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -26,17 +27,24 @@ void putTag(std::vector<unsigned char> &out, const char *tag)
     out.insert(out.end(), tag, tag + 4);
 }
 
+// Pitches at least 200 Hz apart and none an octave of another, so that no
+// tone's harmonics (a loudspeaker or a resampler adds some) pass for another.
+const double kFrequency[] = {700.0, 900.0, 1150.0, 1450.0, 1850.0};
+
 std::vector<unsigned char> tone(int level)
 {
     const uint32_t rate = 16000;
     const uint32_t samples = rate / 20; // 50 ms
+    const uint32_t ramp = rate / 1000;  // 1 ms in and out, so that the ends do not click
     const double pi = 3.14159265358979323846;
-    const double frequency = 600.0 + 200.0 * level;
+    const double frequency = kFrequency[level - 1];
     const double amplitude = 3000.0 * level;
 
     std::vector<unsigned char> data;
     for (uint32_t i = 0; i < samples; ++i) {
-        const double v = amplitude * std::sin(2.0 * pi * frequency * i / rate);
+        const uint32_t edge = i < samples - 1 - i ? i : samples - 1 - i;
+        const double envelope = edge < ramp ? double(edge) / ramp : 1.0;
+        const double v = envelope * amplitude * std::sin(2.0 * pi * frequency * i / rate);
         put16(data, static_cast<uint16_t>(static_cast<int16_t>(std::lround(v))));
     }
 

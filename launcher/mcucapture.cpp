@@ -107,28 +107,34 @@ McuCaptureWriter::~McuCaptureWriter()
 bool McuCaptureWriter::open(const std::string &path, std::string *error)
 {
     close();
-    m_pcap = pcap_open_dead(DLT_USER0, int(SnapLength));
-    if (!m_pcap) {
-        *error = path + ": libpcap cannot describe the capture";
-        return false;
-    }
     // Opened here rather than by pcap_dump_open, which takes "-" for standard output.
     FILE *file = std::fopen(path.c_str(), "wbe");
     if (!file) {
         *error = path + ": " + std::strerror(errno);
-        close();
+        return false;
+    }
+    return openStream(file, path, error);
+}
+
+bool McuCaptureWriter::openStream(FILE *file, const std::string &name, std::string *error)
+{
+    close();
+    m_pcap = pcap_open_dead(DLT_USER0, int(SnapLength));
+    if (!m_pcap) {
+        *error = name + ": libpcap cannot describe the capture";
+        std::fclose(file);
         return false;
     }
     m_dumper = pcap_dump_fopen(m_pcap, file);
     if (!m_dumper) {
-        *error = path + ": " + pcap_geterr(m_pcap);
+        *error = name + ": " + pcap_geterr(m_pcap);
         std::fclose(file);
         close();
         return false;
     }
-    m_path = path;
+    m_path = name;
     if (pcap_dump_flush(m_dumper) != 0) {
-        *error = path + ": " + std::strerror(errno);
+        *error = name + ": " + std::strerror(errno);
         close();
         return false;
     }
@@ -197,14 +203,41 @@ bool McuCaptureReader::open(const std::string &path, std::string *error)
         *error = reason.compare(0, path.size(), path) == 0 ? reason : path + ": " + reason;
         return false;
     }
+    return adopt(path, error);
+}
+
+bool McuCaptureReader::openBytes(const unsigned char *data, size_t size, const std::string &name, std::string *error)
+{
+    close();
+    // fmemopen refuses an empty buffer; libpcap then tells a file too short.
+    static const unsigned char nothing = 0;
+    FILE *file = fmemopen(const_cast<unsigned char *>(size ? data : &nothing), size ? size : 1, "rb");
+    if (!file) {
+        *error = name + ": " + std::strerror(errno);
+        return false;
+    }
+    if (size == 0)
+        std::fgetc(file);
+    char pcapError[PCAP_ERRBUF_SIZE] = "";
+    m_pcap = pcap_fopen_offline(file, pcapError);
+    if (!m_pcap) {
+        std::fclose(file);
+        *error = name + ": " + pcapError;
+        return false;
+    }
+    return adopt(name, error);
+}
+
+bool McuCaptureReader::adopt(const std::string &name, std::string *error)
+{
     const int linkType = pcap_datalink(m_pcap);
     if (linkType != DLT_USER0) {
-        *error = path + ": link-layer type " + std::to_string(linkType) + " is not the MCU link's ("
+        *error = name + ": link-layer type " + std::to_string(linkType) + " is not the MCU link's ("
                  + std::to_string(DLT_USER0) + ", USER0)";
         close();
         return false;
     }
-    m_path = path;
+    m_path = name;
     return true;
 }
 

@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -78,6 +79,8 @@ public:
 
     // Creates or truncates path ("-" is a file name, not standard output).
     bool open(const std::string &path, std::string *error);
+    // Writes to an open stream, which the writer then owns; name is used in errors.
+    bool openStream(FILE *file, const std::string &name, std::string *error);
     bool isOpen() const { return m_dumper != nullptr; }
     // Appends the record and flushes it to the file, so a crash loses at most
     // the record being written. False, with the reason, for a record that
@@ -105,6 +108,9 @@ public:
     McuCaptureReader &operator=(const McuCaptureReader &) = delete;
 
     bool open(const std::string &path, std::string *error);
+    // Reads a capture held in memory, named name in errors. The bytes must
+    // outlive the reader.
+    bool openBytes(const unsigned char *data, size_t size, const std::string &name, std::string *error);
     // After an Error the reader stays at it: every later call gives it again.
     Result next(McuCaptureRecord *record, std::string *error);
     void close();
@@ -113,6 +119,8 @@ public:
     static bool readAll(const std::string &path, std::vector<McuCaptureRecord> *records, std::string *error);
 
 private:
+    bool adopt(const std::string &name, std::string *error);
+
     struct pcap *m_pcap;
     std::string m_path;
     uint64_t m_count;      // records read so far

@@ -69,8 +69,6 @@ void McuDumper::start(const char *dir)
     if (m_running || !dir || !*dir)
         return;
     m_dir = dir;
-    if (!m_snapshot)
-        m_snapshot.reset(new McuCaptureRecord[McuFlightRecorder::Capacity]);
     m_stopping = false;
     m_running = pthread_create(&m_thread, nullptr, entry, this) == 0;
 }
@@ -123,6 +121,10 @@ void McuDumper::run()
 // Dumper thread.
 void McuDumper::write(const char *reason)
 {
+    // Made at the first dump rather than at start: touching its 300 kB costs
+    // the start sequence page faults before the MCU hears "ready".
+    if (!m_snapshot)
+        m_snapshot.reset(new McuCaptureRecord[McuFlightRecorder::Capacity]);
     uint64_t serial = 0;
     const size_t n = m_recorder.snapshot(m_snapshot.get(), &serial);
     if (n == 0 || serial == m_dumpedSerial)

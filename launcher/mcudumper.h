@@ -54,7 +54,7 @@ private:
     pthread_t m_thread;                    // controlling thread
 
     std::string m_dir;                                   // dumper thread (set before it starts)
-    std::unique_ptr<McuCaptureRecord[]> m_snapshot;      // dumper thread; allocated once by start()
+    std::unique_ptr<McuCaptureRecord[]> m_snapshot;      // dumper thread; allocated at the first dump
     uint64_t m_dumpedSerial = 0;                         // dumper thread
 };
 

@@ -2,6 +2,7 @@
 
 #include "monotonicdeadline.h"
 
+#include <mcusocketname.h>
 #include <mcuwords.h>
 
 #include <algorithm>
@@ -82,15 +83,9 @@ McuTransport::McuTransport(McuFrameSink &sink, const McuEndpoint &endpoint, McuL
     m_ownAddr.sun_family = AF_UNIX;
     const size_t pathLen = std::min(std::strlen(endpoint.ownPath), sizeof m_ownAddr.sun_path - 1);
     std::memcpy(m_ownAddr.sun_path, endpoint.ownPath, pathLen);
-
-    // The leading '@' of the name stands for the NUL of the abstract
-    // namespace; the name that follows has no terminating NUL on the wire.
-    std::memset(&m_serviceAddr, 0, sizeof m_serviceAddr);
-    m_serviceAddr.sun_family = AF_UNIX;
-    const size_t nameLen = std::min(std::strlen(endpoint.serviceName), sizeof m_serviceAddr.sun_path);
-    std::memcpy(m_serviceAddr.sun_path, endpoint.serviceName, nameLen);
-    m_serviceAddr.sun_path[0] = '\0';
-    m_serviceAddrLen = socklen_t(offsetof(struct sockaddr_un, sun_path) + nameLen);
+    // A name that fits no address leaves the length 0: every connect fails
+    // and the link stays down, as it does while the service is away.
+    m_serviceAddrLen = mcuSocketAddress(endpoint.serviceName, &m_serviceAddr);
 
     std::memset(m_greeting, 0, sizeof m_greeting);
 }

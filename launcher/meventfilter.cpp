@@ -52,10 +52,20 @@ void MEventFilter::DeleteInstance()
     pInst = nullptr;
 }
 
+// The first sound object connects to the sound server and loads a file, which
+// takes milliseconds the start must not wait for: it is made at the event
+// loop's first turn, after the MCU has heard "ready", or by an earlier beep.
 MEventFilter::MEventFilter(QObject *parent)
     : QObject(parent)
-    , m_sound(new QSound(QStringLiteral(HEADUNIT_SOUND_DIR "1.wav"), this))
+    , m_sound(nullptr)
 {
+    QMetaObject::invokeMethod(this, &MEventFilter::makeFirstSound, Qt::QueuedConnection);
+}
+
+void MEventFilter::makeFirstSound()
+{
+    if (!m_sound)
+        m_sound = new QSound(QStringLiteral(HEADUNIT_SOUND_DIR "1.wav"), this);
 }
 
 bool MEventFilter::eventFilter(QObject *watched, QEvent *event)
@@ -88,8 +98,9 @@ void MEventFilter::playSound()
     // The volume m_sound was made for; -1 so the first beep loads its file.
     static int s_vol_beep = -1;
 
+    makeFirstSound();
     // A beep that is still playing is never cut off and restarted.
-    if (!m_sound || !m_sound->isFinished())
+    if (!m_sound->isFinished())
         return;
 
     const bool defaultBeep = DataDefault::getDefault(SetupStrIdConst::setupSysBeep).toBool();

@@ -40,7 +40,9 @@ public slots:
     void playSound();
 
 private:
-    // Never null after construction; replaced only when the volume changes.
+    LAUNCHER_HIDDEN void makeFirstSound();
+
+    // Null until the first sound is made; replaced only when the volume changes.
     QSound *m_sound;
 
     LAUNCHER_HIDDEN static MEventFilter *pInst;

@@ -103,7 +103,7 @@ void report()
     QString summary;
     for (int i = 0; i < Count; ++i) {
         const double ms = elapsedMs(Checkpoint(i));
-        const QString value = ms < 0 ? QStringLiteral("-") : QString::number(ms, 'f', 1);
+        const QString value = ms < 0 ? QStringLiteral("-") : QString::number(ms, 'f', 2);
         table += QStringLiteral("\n  %1 %2").arg(QString::fromLatin1(Names[i]), -26).arg(value, 9);
         summary += QStringLiteral("%1%2 %3").arg(i ? QStringLiteral(", ") : QString(), QString::fromLatin1(Names[i]),
                                                ms < 0 ? QStringLiteral("-") : QString::number(qRound(ms)));

@@ -1,12 +1,14 @@
 // Inbound throughput of the MCU link over a real socket, next to a bare reader
 // that does the same 268-byte reads and nothing else, and the heap allocations
 // the link makes per frame while it reads (counted by interposing malloc).
-// Run: bench_mcu_inbound [frames]   (best of 5 runs of each)
+// Run: bench_mcu_inbound [FRAMES]   (best of 5 runs of each)
 
 #include <mcuframes.h>
 #include <mcuframesink.h>
+#include <mcusocketname.h>
 #include <mcutransport.h>
 
+#include "benchargs.h"
 #include "unixpeer.h"
 
 #include <atomic>
@@ -147,13 +149,9 @@ double bareRun(const std::vector<unsigned char> &bytes)
     unixpeer::Names names("benchbare");
     unixpeer::Listener service(names.serviceName);
     struct sockaddr_un addr;
-    std::memset(&addr, 0, sizeof addr);
-    addr.sun_family = AF_UNIX;
-    std::memcpy(addr.sun_path, names.serviceName.data(), names.serviceName.size());
-    addr.sun_path[0] = '\0';
+    const socklen_t length = mcuSocketAddress(names.serviceName.data(), names.serviceName.size(), &addr);
     const int client = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    ::connect(client, reinterpret_cast<struct sockaddr *>(&addr),
-              socklen_t(offsetof(struct sockaddr_un, sun_path) + names.serviceName.size()));
+    ::connect(client, reinterpret_cast<struct sockaddr *>(&addr), length);
     const int fd = service.accept(5000);
     std::atomic<bool> go{false};
     std::thread w = writer(fd, bytes, go);
@@ -179,7 +177,15 @@ double bareRun(const std::vector<unsigned char> &bytes)
 
 int main(int argc, char **argv)
 {
-    const size_t frames = argc > 1 ? size_t(std::atol(argv[1])) : 1000000;
+    static const char Usage[] =
+        "usage: bench_mcu_inbound [FRAMES]\n"
+        "Inbound throughput of the MCU link next to a bare reader, for 16- and 268-byte\n"
+        "frames (FRAMES of each, default 1000000; best of 5 runs), and the link's heap\n"
+        "allocations per frame.\n";
+    long count = 1000000;
+    if (BenchArgs::asksHelp(argc, argv) || argc > 2 || (argc == 2 && !BenchArgs::positive(argv[1], 100000000, &count)))
+        return BenchArgs::usage(Usage, BenchArgs::asksHelp(argc, argv));
+    const size_t frames = size_t(count);
     const long before = g_allocations.load();
     int *probe = new int(1);
     asm volatile("" : : "r"(probe) : "memory");

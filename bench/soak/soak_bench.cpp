@@ -20,6 +20,7 @@
 // second half. Exit 0 when memory levelled off (the second half grew by less
 // than 1 % of the resident size) and the launcher survived.
 
+#include "benchargs.h"
 #include "hostileframes.h"
 
 #include <algorithm>
@@ -40,6 +41,8 @@
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <mcusocketname.h>
 
 namespace {
 
@@ -65,13 +68,13 @@ bool parse(int argc, char **argv, Options *options)
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; ++i) {
         const std::string flag = argv[i];
+        long value = 0;
         if (flag == "--longest") {
             options->mix = HostileFrames::Mix::Longest;
         } else if (i + 1 < argc && flag == "--log") {
             options->log = argv[++i];
         } else if (i + 1 < argc && (flag == "--seconds" || flag == "--rate" || flag == "--seed")) {
-            const long value = std::atol(argv[++i]);
-            if (value <= 0)
+            if (!BenchArgs::positive(argv[++i], 1000000000, &value))
                 return false;
             if (flag == "--seconds")
                 options->seconds = int(value);
@@ -89,13 +92,9 @@ bool parse(int argc, char **argv, Options *options)
 
 int listenOn(const char *name)
 {
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    const size_t length = std::strlen(name);
-    std::memcpy(addr.sun_path, name, length);
-    addr.sun_path[0] = '\0';
+    sockaddr_un addr;
+    const socklen_t size = mcuSocketAddress(name, &addr);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    const socklen_t size = socklen_t(offsetof(sockaddr_un, sun_path) + length);
     if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr *>(&addr), size) != 0 || ::listen(fd, 4) != 0)
         return -1;
     return fd;
@@ -230,14 +229,15 @@ void stopChild(pid_t pid)
 
 int main(int argc, char **argv)
 {
+    static const char Usage[] =
+        "usage: bench_mcu_soak [--seconds N] [--rate EVENTS_PER_S] [--seed N] [--longest] [--log FILE]"
+        " PROGRAM [ARGS...]\n"
+        "Resident memory of PROGRAM (launcher_e2e) under a hostile MCU service; exit 0 when it levels off.\n";
     Options options;
-    if (!parse(argc, argv, &options)) {
-        std::fprintf(stderr,
-                     "usage: %s [--seconds N] [--rate EVENTS_PER_S] [--seed N] [--longest] [--log FILE]"
-                     " PROGRAM [ARGS...]\n",
-                     argv[0]);
-        return 2;
-    }
+    // Only the options before PROGRAM are this benchmark's.
+    const bool help = argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0);
+    if (help || !parse(argc, argv, &options))
+        return BenchArgs::usage(Usage, help);
     Peer peer;
     peer.listener = listenOn("@" HEADUNIT_TEST_MCU_NAME);
     if (peer.listener < 0) {

@@ -3,11 +3,37 @@
 #include "hoststate_p.h"
 #include "journal.h"
 
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QMutex>
 #include <QMutexLocker>
 
 using HostJournal::arg;
 using HostJournal::hex;
 using HostJournal::record;
+
+namespace {
+
+// Where the beep requests of MCU keys go: an object of the application's
+// thread that is never destroyed, so that a key arriving while main() tears
+// the application down still posts to a live object (the event is then never
+// delivered). Null until an application exists.
+QObject *beepRequestReceiver()
+{
+    static QMutex mutex;
+    static QObject *receiver = nullptr;
+    QMutexLocker lock(&mutex);
+    if (!receiver) {
+        QCoreApplication *app = QCoreApplication::instance();
+        if (!app)
+            return nullptr;
+        receiver = new QObject;
+        receiver->moveToThread(app->thread());
+    }
+    return receiver;
+}
+
+} // namespace
 
 BaseControl::BaseControl() = default;
 
@@ -22,9 +48,18 @@ void BaseControl::changeMediaSrcSlot(int from, int to)
     record(QStringLiteral("BaseControl::changeMediaSrcSlot(%1, %2)").arg(from).arg(to));
 }
 
+// The board's UI answers a key going down with a beep request, delivered to
+// an object of the application and so seen by its event filters. The call
+// comes from the MCU reader thread: the request is posted, and the filter
+// gets it on the main thread. State 0 is the key going up.
 void BaseControl::sendMcuKeyPressedSignal(int key, int state)
 {
     record(QStringLiteral("BaseControl::sendMcuKeyPressedSignal(%1, %2)").arg(key).arg(state));
+    if (state == 0)
+        return;
+    if (QObject *receiver = beepRequestReceiver())
+        QCoreApplication::postEvent(receiver, new QKeyEvent(QEvent::KeyPress, Qt::Key_Meta, Qt::NoModifier,
+                                                            QStringLiteral("beep")));
 }
 
 void BaseControl::ejectSlot()

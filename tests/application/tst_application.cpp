@@ -57,19 +57,13 @@ private Q_SLOTS:
     void initTestCase() { TestMessages::install(); }
     void init();
     void cleanup();
-    void swallowsExactlyTheTableWhileHidden_data();
-    void swallowsExactlyTheTableWhileHidden();
-    void timerOnlyForPixmapCache_data();
-    void timerOnlyForPixmapCache();
+    void deliveredUnlessHidden_data();
+    void deliveredUnlessHidden();
     void visibilityFollowsThePlatform();
 
 private:
     static bool send(QObject *receiver, int type);
 };
-
-// The event types that mean painting, layout, focus and polish.
-static const QSet<int> Swallowed = {5, 8, 9, 12, 14, 15, 16, 17, 18, 21, 23, 26, 27, 39,
-                                    68, 69, 71, 73, 74, 75, 76, 77, 78, 97, 207};
 
 bool tst_Application::send(QObject *receiver, int type)
 {
@@ -87,48 +81,32 @@ void tst_Application::cleanup()
     HostPlatform::setVisible(true);
 }
 
-void tst_Application::swallowsExactlyTheTableWhileHidden_data()
-{
-    QTest::addColumn<bool>("visible");
-    QTest::newRow("visible") << true;
-    QTest::newRow("hidden") << false;
-}
-
-void tst_Application::swallowsExactlyTheTableWhileHidden()
-{
-    QFETCH(bool, visible);
-    HostPlatform::setVisible(visible);
-    FilterSpy filter;
-    qApp->installEventFilter(&filter);
-    Recorder receiver;
-    for (int type = 2; type <= 1200; ++type) {
-        const int filtered = filter.seen;
-        const bool answered = send(&receiver, type);
-        const bool swallowed = !visible && Swallowed.contains(type);
-        QVERIFY2(answered == swallowed, qPrintable(QStringLiteral("type %1").arg(type)));
-        QVERIFY2(receiver.received.contains(type) != swallowed, qPrintable(QStringLiteral("type %1").arg(type)));
-        // Swallowed before the application-wide filters, the beep filter among them.
-        QCOMPARE(filter.seen - filtered, swallowed ? 0 : 1);
-    }
-    qApp->removeEventFilter(&filter);
-}
-
-void tst_Application::timerOnlyForPixmapCache_data()
+void tst_Application::deliveredUnlessHidden_data()
 {
     QTest::addColumn<bool>("visible");
     QTest::addColumn<int>("receiverKind");
+    QTest::addColumn<int>("type");
     QTest::addColumn<bool>("delivered");
 
-    QTest::newRow("hidden, pixmap cache") << false << 0 << false;
-    QTest::newRow("hidden, letter case differs") << false << 1 << true;
-    QTest::newRow("hidden, any other object") << false << 2 << true;
-    QTest::newRow("visible, pixmap cache") << true << 0 << true;
+    // Receivers: 0 the pixmap cache, 1 a name that differs in letter case, 2 any other.
+    QTest::newRow("hidden, paint") << false << 2 << int(QEvent::Paint) << false;
+    QTest::newRow("hidden, layout request") << false << 2 << int(QEvent::LayoutRequest) << false;
+    QTest::newRow("hidden, key press") << false << 2 << int(QEvent::KeyPress) << true;
+    QTest::newRow("hidden, user event") << false << 2 << int(QEvent::User) << true;
+    QTest::newRow("visible, paint") << true << 2 << int(QEvent::Paint) << true;
+    QTest::newRow("hidden, timer of the pixmap cache") << false << 0 << int(QEvent::Timer) << false;
+    QTest::newRow("hidden, timer, letter case differs") << false << 1 << int(QEvent::Timer) << true;
+    QTest::newRow("hidden, timer of any other object") << false << 2 << int(QEvent::Timer) << true;
+    QTest::newRow("visible, timer of the pixmap cache") << true << 0 << int(QEvent::Timer) << true;
 }
 
-void tst_Application::timerOnlyForPixmapCache()
+// A swallowed event is answered true and reaches neither the receiver nor
+// the application-wide filters, the beep filter among them.
+void tst_Application::deliveredUnlessHidden()
 {
     QFETCH(bool, visible);
     QFETCH(int, receiverKind);
+    QFETCH(int, type);
     QFETCH(bool, delivered);
     HostPlatform::setVisible(visible);
 
@@ -137,9 +115,16 @@ void tst_Application::timerOnlyForPixmapCache()
     Recorder other;
     Recorder *receivers[] = {&cache, &lookalike, &other};
     Recorder *receiver = receivers[receiverKind];
-    QTimerEvent timer(1);
-    QCoreApplication::sendEvent(receiver, &timer);
-    QCOMPARE(receiver->received.contains(QEvent::Timer), delivered);
+    FilterSpy filter;
+    qApp->installEventFilter(&filter);
+    QScopedPointer<QEvent> event(type == QEvent::Timer ? new QTimerEvent(1) : new QEvent(QEvent::Type(type)));
+    const bool answered = QCoreApplication::sendEvent(receiver, event.data());
+    qApp->removeEventFilter(&filter);
+    QCOMPARE(receiver->received.contains(type), delivered);
+    if (type != QEvent::Timer) {
+        QCOMPARE(answered, !delivered);
+        QCOMPARE(filter.seen, delivered ? 1 : 0);
+    }
 }
 
 void tst_Application::visibilityFollowsThePlatform()

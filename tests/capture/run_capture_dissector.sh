@@ -8,8 +8,7 @@
 # through HEADUNIT_TEST_EMULATOR; tshark is the host's.
 #   run_capture_dissector.sh <mcu-sim> <launcher_e2e> <dissector> <scenario> <expected> <recorder>
 set -u
-sim=$1 launcher=$2 dissector=$3 scenario=$4 expected=$5 recorder=$6
-emulator=${HEADUNIT_TEST_EMULATOR:-}
+sim=$1 dissector=$3 scenario=$4 expected=$5 recorder=$6
 
 fields=(mcu.dir mcu.event mcu.kind mcu.msg mcu.name mcu.cmd mcu.cmd_name mcu.p1 mcu.p2 mcu.len
         mcu.mcu_type mcu.tuner_type mcu.mcu_time mcu.mcu_version mcu.key_study.byte mcu.key_study.value
@@ -22,15 +21,7 @@ if ! command -v tshark > /dev/null; then
     exit 1
 fi
 
-name=capture-$$-$RANDOM
-work=$(mktemp -d)
-launcher_pid=
-cleanup() {
-    [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$work" "/tmp/hu-$name.sock"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../common/launcherrun.sh" capture "$2"
 
 # A home of its own, so that no personal plugin or preference takes part.
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
@@ -45,15 +36,14 @@ if ! tshark -G protocols "${lua[@]}" < /dev/null 2> "$work/tshark.err" | awk -F'
     exit 1
 fi
 
-sim_args=(--name "@$name" --scenario "$scenario")
+sim_args=(--name "@$own" --scenario "$scenario")
 [ "$recorder" = sim ] && sim_args+=(--pcap "$work/session.pcap")
 $emulator "$sim" "${sim_args[@]}" > "$work/sim.log" 2>&1 &
 sim_pid=$!
-HEADUNIT_TEST_MCU_NAME=$name QT_QPA_PLATFORM=offscreen HEADUNIT_SETTINGS="$work/settings.ini" XDG_STATE_HOME="$work/state" \
-    $emulator "$launcher" > "$work/launcher.log" 2>&1 &
-launcher_pid=$!
+start_launcher
 wait "$sim_pid"
 status=$?
+sim_pid=
 if [ "$status" -ne 0 ]; then
     echo "FAIL: the session did not pass (mcu-sim exit $status)"
     cat "$work/sim.log"

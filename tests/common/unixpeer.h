@@ -6,6 +6,7 @@
 // abstract name of its own, and whole-buffer reads and writes with time-outs.
 
 #include <mcuendpoint.h>
+#include <mcusocketname.h>
 
 #include <atomic>
 #include <cstddef>
@@ -51,11 +52,7 @@ public:
     explicit Listener(const std::string &serviceName)
     {
         struct sockaddr_un addr;
-        std::memset(&addr, 0, sizeof addr);
-        addr.sun_family = AF_UNIX;
-        std::memcpy(addr.sun_path, serviceName.data(), serviceName.size());
-        addr.sun_path[0] = '\0';
-        const socklen_t len = socklen_t(offsetof(struct sockaddr_un, sun_path) + serviceName.size());
+        const socklen_t len = mcuSocketAddress(serviceName.data(), serviceName.size(), &addr);
         m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (m_fd >= 0 && (::bind(m_fd, reinterpret_cast<struct sockaddr *>(&addr), len) != 0 || ::listen(m_fd, 4) != 0)) {
             ::close(m_fd);

@@ -8,22 +8,6 @@
 
 #include "testmessages.h"
 
-#include <thread>
-#include <vector>
-
-// Records the signals in the order they arrive.
-class Receiver : public QObject
-{
-    Q_OBJECT
-
-public:
-    QStringList seen;
-
-public Q_SLOTS:
-    void onStageReady(SvcControl::ExeStage stage) { seen << QStringLiteral("stageReady(%1)").arg(int(stage)); }
-    void onFinished() { seen << QStringLiteral("finished()"); }
-};
-
 class tst_HostServices : public QObject
 {
     Q_OBJECT
@@ -31,12 +15,8 @@ class tst_HostServices : public QObject
 private Q_SLOTS:
     void initTestCase();
     void init();
-    void svcSignalsAreAsynchronous_data();
-    void svcSignalsAreAsynchronous();
-    void blockingStageSignalsNothing();
     void pendingSignalDroppedWithItsObject();
     void monitorIsCounted();
-    void journalUnderConcurrentCallers();
 };
 
 void tst_HostServices::initTestCase()
@@ -48,45 +28,6 @@ void tst_HostServices::initTestCase()
 void tst_HostServices::init()
 {
     HostPlatform::reset();
-}
-
-void tst_HostServices::svcSignalsAreAsynchronous_data()
-{
-    QTest::addColumn<int>("thread");
-    QTest::newRow("own thread") << int(HostPlatform::SignalThread::Own);
-    QTest::newRow("worker thread") << int(HostPlatform::SignalThread::Worker);
-}
-
-void tst_HostServices::svcSignalsAreAsynchronous()
-{
-    QFETCH(int, thread);
-    HostPlatform::setSignalThread(HostPlatform::SignalThread(thread));
-
-    SvcControl svc;
-    Receiver receiver;
-    QVERIFY(connect(&svc, SIGNAL(stageReady(SvcControl::ExeStage)), &receiver, SLOT(onStageReady(SvcControl::ExeStage))));
-    QVERIFY(connect(&svc, SIGNAL(finished()), &receiver, SLOT(onFinished())));
-
-    svc.exeStage(SvcControl::ExeStageFirst, false);
-    svc.exeStage(SvcControl::ExeStageSecond, false);
-    svc.stop(false);
-    QVERIFY2(receiver.seen.isEmpty(), "signals must not arrive within the call");
-
-    QTRY_COMPARE(receiver.seen, (QStringList{"stageReady(0)", "stageReady(1)", "finished()"}));
-
-    const QStringList journal = HostJournal::lines();
-    QVERIFY(journal.indexOf("SvcControl::exeStage(0, false)") < journal.indexOf("SvcControl emits stageReady(0)"));
-    QVERIFY(journal.indexOf("SvcControl::stop(false)") < journal.indexOf("SvcControl emits finished()"));
-}
-
-void tst_HostServices::blockingStageSignalsNothing()
-{
-    SvcControl svc;
-    QSignalSpy ready(&svc, SIGNAL(stageReady(SvcControl::ExeStage)));
-    svc.exeStage(SvcControl::ExeStageFirst, true);
-    QTest::qWait(20);
-    QCOMPARE(ready.count(), 0);
-    QVERIFY(HostJournal::lines().contains("SvcControl::exeStage(0, true)"));
 }
 
 void tst_HostServices::pendingSignalDroppedWithItsObject()
@@ -112,38 +53,6 @@ void tst_HostServices::monitorIsCounted()
     QVERIFY(!second);
     FirstFrameMonitor::releaseInstance(); // one release too many changes nothing
     QCOMPARE(HostJournal::lines().count("FirstFrameMonitor::releaseInstance()"), 3);
-}
-
-void tst_HostServices::journalUnderConcurrentCallers()
-{
-    enum { Threads = 8, Lines = 2000 };
-    static_assert(Threads * Lines <= 20000, "within the journal's capacity");
-    std::vector<std::thread> writers;
-    for (int t = 0; t < Threads; ++t) {
-        writers.emplace_back([t] {
-            for (int i = 0; i < Lines; ++i)
-                HostJournal::record(QStringLiteral("writer %1 line %2").arg(t).arg(i));
-        });
-    }
-    for (auto &w : writers)
-        w.join();
-
-    const QStringList lines = HostJournal::lines();
-    QCOMPARE(lines.size(), Threads * Lines);
-    // Each writer's lines are whole and in its own order.
-    QVector<int> next(Threads, 0);
-    for (const QString &line : lines) {
-        const QStringList parts = line.split(QLatin1Char(' '));
-        QCOMPARE(parts.size(), 4);
-        const int t = parts.at(1).toInt();
-        QCOMPARE(parts.at(3).toInt(), next[t]++);
-    }
-
-    // Bounded: the oldest lines go first.
-    for (int i = lines.size(); i <= 20000; ++i)
-        HostJournal::record(QStringLiteral("filler"));
-    QCOMPARE(HostJournal::lines().size(), 20000);
-    QCOMPARE(HostJournal::lines().first(), lines.at(1));
 }
 
 QTEST_GUILESS_MAIN(tst_HostServices)

@@ -1,15 +1,11 @@
 #include <QtTest>
 
 #include <mcucapture.h>
-#include <mcuframesink.h>
-#include <mcutransport.h>
 
-#include "linkevents.h"
 #include "mcutestframes.h"
-#include "recordingsink.h"
-#include "testmessages.h"
 #include "stdoutcapture.h"
-#include "unixpeer.h"
+#include "testmessages.h"
+#include "transportlink.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -64,18 +60,11 @@ private Q_SLOTS:
 void tst_McuFlightRecorder::sessionLeavesItsDumps()
 {
     QTemporaryDir dumps;
-    unixpeer::Names names("recorder");
-    unixpeer::Listener service(names.serviceName);
-    McuEndpoint endpoint = names.endpoint();
-    const QByteArray dir = dumps.path().toLocal8Bit();
-    endpoint.dumpDir = dir.constData();
-    RecordingSink sink;
-    LinkEvents observer;
-    McuTransport t(sink, endpoint, &observer);
+    TransportLink link("recorder", dumps.path().toLocal8Bit());
+    McuTransport &t = link.t;
+    LinkEvents &observer = link.observer;
     StdoutCapture out;
-    t.start();
-    const int peer = service.accept(5000);
-    QVERIFY(peer >= 0);
+    QVERIFY(link.start());
 
     const QByteArray key = normal(13078, 5, 1);
     const QByteArray version = longFrame(25, QByteArray("\0V1.2\0", 6));
@@ -83,16 +72,16 @@ void tst_McuFlightRecorder::sessionLeavesItsDumps()
     // first 268 are read as the next frame, here a key press.
     const QByteArray tail = normal(13078, 6, 1);
     const QByteArray oversize = longFrame(47, QByteArray(256, 'x') + tail);
-    QVERIFY(unixpeer::writeFull(peer, key.constData(), size_t(key.size())));
-    QVERIFY(unixpeer::writeFull(peer, version.constData(), size_t(version.size())));
-    QVERIFY(unixpeer::writeFull(peer, oversize.constData(), size_t(oversize.size())));
+    QVERIFY(link.write(key));
+    QVERIFY(link.write(version));
+    QVERIFY(link.write(oversize));
     QTRY_COMPARE(observer.dumps().size(), 1);
     const QByteArray reply = normal(12, 186, 0);
     QCOMPARE(t.sendData(reply.constData(), reply.size()), 0);
     const QByteArray negativeLen = longFrame(12, QByteArray(4, 'z'), 0xFFFFFFFFu);
-    QVERIFY(unixpeer::writeFull(peer, negativeLen.constData(), size_t(negativeLen.size())));
+    QVERIFY(link.write(negativeLen));
     QTRY_COMPARE(observer.dumps().size(), 2);
-    ::close(peer);
+    link.drop();
     QTRY_COMPARE(observer.dumps().size(), 3);
     t.stop();
 
@@ -130,17 +119,10 @@ void tst_McuFlightRecorder::sessionLeavesItsDumps()
 void tst_McuFlightRecorder::keepsTheNewestEight()
 {
     QTemporaryDir dumps;
-    unixpeer::Names names("eight");
-    unixpeer::Listener service(names.serviceName);
-    McuEndpoint endpoint = names.endpoint();
-    const QByteArray dir = dumps.path().toLocal8Bit();
-    endpoint.dumpDir = dir.constData();
-    RecordingSink sink;
-    LinkEvents observer;
-    McuTransport t(sink, endpoint, &observer);
-    t.start();
-    const int peer = service.accept(5000);
-    QVERIFY(peer >= 0);
+    TransportLink link("eight", dumps.path().toLocal8Bit());
+    McuTransport &t = link.t;
+    LinkEvents &observer = link.observer;
+    QVERIFY(link.start());
     for (int i = 0; i < 11; ++i) {
         const QByteArray frame = normal(12, uint32_t(i), 0);
         QCOMPARE(t.sendData(frame.constData(), frame.size()), 0);
@@ -150,7 +132,6 @@ void tst_McuFlightRecorder::keepsTheNewestEight()
     // Nothing new since the last dump: no twelfth file.
     t.requestDump();
     t.stop();
-    ::close(peer);
 
     const QStringList files = QDir(dumps.path()).entryList({QStringLiteral("mcu-*.pcap")}, QDir::Files, QDir::Name);
     QCOMPARE(files.size(), 8);
@@ -166,26 +147,17 @@ void tst_McuFlightRecorder::unwritableDirectoryCostsOneLine()
     QFile blocker(scratch.filePath(QStringLiteral("file")));
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    unixpeer::Names names("unwritable");
-    unixpeer::Listener service(names.serviceName);
-    McuEndpoint endpoint = names.endpoint();
-    const QByteArray dir = scratch.filePath(QStringLiteral("file/dumps")).toLocal8Bit();
-    endpoint.dumpDir = dir.constData();
-    RecordingSink sink;
-    LinkEvents observer;
-    McuTransport t(sink, endpoint, &observer);
-    t.start();
-    const int peer = service.accept(5000);
-    QVERIFY(peer >= 0);
+    TransportLink link("unwritable", scratch.filePath(QStringLiteral("file/dumps")).toLocal8Bit());
+    McuTransport &t = link.t;
+    LinkEvents &observer = link.observer;
+    QVERIFY(link.start());
     const QByteArray frame = normal(12, 1, 0);
     QCOMPARE(t.sendData(frame.constData(), frame.size()), 0);
     t.requestDump();
     QTRY_COMPARE(observer.dumps(), QStringList{QStringLiteral("failed")});
     QCOMPARE(t.sendData(frame.constData(), frame.size()), 0);
-    QByteArray got(32, '\0');
-    QVERIFY(unixpeer::readFull(peer, got.data(), 32, 5000));
+    QCOMPARE(link.read(32), frame + frame);
     t.stop();
-    ::close(peer);
     QCOMPARE(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{QStringLiteral("file")});
 }
 

@@ -1,13 +1,9 @@
 #include <QtTest>
 
-#include <mcutransport.h>
-
-#include "linkevents.h"
 #include "mcutestframes.h"
-#include "recordingsink.h"
 #include "stdoutcapture.h"
 #include "testmessages.h"
-#include "unixpeer.h"
+#include "transportlink.h"
 
 #include <csignal>
 #include <memory>
@@ -124,43 +120,34 @@ void tst_McuRecovery::outageCostsOneLine()
     QFETCH(bool, upAtStart);
     QFETCH(QByteArray, line);
 
-    unixpeer::Names names("outage");
-    auto service = std::make_unique<unixpeer::Listener>(names.serviceName);
+    TransportLink link("outage");
     if (!upAtStart)
-        service.reset();
-    RecordingSink sink;
-    LinkEvents observer;
-    McuTransport t(sink, names.endpoint(), &observer);
+        link.stopListening();
+    McuTransport &t = link.t;
     StdoutCapture out;
     t.start();
     QCOMPARE(t.sendGreeting(Greeting.constData(), Greeting.size()), upAtStart ? 0 : -1);
     if (upAtStart) {
-        const int first = service->accept(5000);
-        QVERIFY(first >= 0);
-        QCOMPARE(unixpeer::readFull(first, QByteArray(16, 0).data(), 16, 5000), true);
-        QVERIFY(unixpeer::writeFull(first, normal(0x3316, 5, 1).constData(), 16));
-        QTRY_COMPARE(sink.frames().size(), 1);
-        QVERIFY(unixpeer::writeFull(first, normal(0x3316, 5, 1).constData(), 10));
-        service.reset();
-        ::close(first);
+        QVERIFY(link.accept());
+        QCOMPARE(link.read(16), Greeting);
+        QVERIFY(link.write(normal(0x3316, 5, 1)));
+        QTRY_COMPARE(link.sink.frames().size(), 1);
+        QVERIFY(link.write(normal(0x3316, 5, 1).left(10)));
+        link.stopListening();
+        link.drop();
     }
     // Several retries fall into this time (50, 100, 200 ms, ...).
-    QTRY_VERIFY_WITH_TIMEOUT(observer.events().size() >= (upAtStart ? 2 : 1), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(link.observer.events().size() >= (upAtStart ? 2 : 1), 5000);
     QTest::qWait(800);
-    service = std::make_unique<unixpeer::Listener>(names.serviceName);
-    const int again = service->accept(5000);
-    QVERIFY(again >= 0);
-    QByteArray got(16, '\0');
-    QVERIFY(unixpeer::readFull(again, got.data(), 16, 5000));
-    QCOMPARE(got, Greeting);
-    QCOMPARE(t.sendData(normal(1, 2, 3).constData(), 16), 0);
-    QVERIFY(unixpeer::readFull(again, got.data(), 16, 5000));
-    QCOMPARE(got, normal(1, 2, 3));
-    QVERIFY(unixpeer::writeFull(again, normal(0x3316, 6, 0).constData(), 16));
-    QTRY_COMPARE(sink.frames().size(), upAtStart ? 2 : 1);
-    QCOMPARE(sink.frames().last(), normal(0x3316, 6, 0));
+    link.listen();
+    QVERIFY(link.accept());
+    QCOMPARE(link.read(16), Greeting);
+    QCOMPARE(link.send(normal(1, 2, 3)), 0);
+    QCOMPARE(link.read(16), normal(1, 2, 3));
+    QVERIFY(link.write(normal(0x3316, 6, 0)));
+    QTRY_COMPARE(link.sink.frames().size(), upAtStart ? 2 : 1);
+    QCOMPARE(link.sink.frames().last(), normal(0x3316, 6, 0));
     t.stop();
-    ::close(again);
 
     QCOMPARE(out.take(), line);
     QStringList expected;
@@ -169,7 +156,7 @@ void tst_McuRecovery::outageCostsOneLine()
     else
         expected << QStringLiteral("down %1").arg(ECONNREFUSED);
     expected << QStringLiteral("up pid %1 uid 0 after retries").arg(getpid());
-    QCOMPARE(observer.events(), expected);
+    QCOMPARE(link.observer.events(), expected);
 }
 
 void tst_McuRecovery::peerCheckedByUser_data()
@@ -190,14 +177,12 @@ void tst_McuRecovery::peerCheckedByUser()
     QFETCH(QVector<long>, allowed);
     QFETCH(bool, served);
 
-    unixpeer::Names names("peer");
-    auto foreign = std::make_unique<ForeignService>(names.serviceName);
+    TransportLink link("peer", QByteArray(), allowed.constData());
+    link.stopListening();
+    auto foreign = std::make_unique<ForeignService>(link.names.serviceName);
     QVERIFY(foreign->isListening());
-    McuEndpoint endpoint = names.endpoint();
-    endpoint.allowedUids = allowed.constData();
-    RecordingSink sink;
-    LinkEvents observer;
-    McuTransport t(sink, endpoint, &observer);
+    McuTransport &t = link.t;
+    LinkEvents &observer = link.observer;
     StdoutCapture out;
     t.start();
     QCOMPARE(t.sendGreeting(Greeting.constData(), Greeting.size()), served ? 0 : -1);
@@ -215,13 +200,9 @@ void tst_McuRecovery::peerCheckedByUser()
     QCOMPARE(observer.events(), (QStringList{QStringLiteral("refused %1").arg(who), QStringLiteral("down 0")}));
 
     foreign.reset();
-    unixpeer::Listener service(names.serviceName);
-    const int fd = service.accept(5000);
-    QVERIFY(fd >= 0);
-    QByteArray got(16, '\0');
-    QVERIFY(unixpeer::readFull(fd, got.data(), 16, 5000));
-    QCOMPARE(got, Greeting);
-    ::close(fd);
+    link.listen();
+    QVERIFY(link.accept());
+    QCOMPARE(link.read(16), Greeting);
     t.stop();
     QCOMPARE(observer.events().value(2), QStringLiteral("up pid %1 uid 0 after retries").arg(getpid()));
 }

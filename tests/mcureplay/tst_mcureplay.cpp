@@ -34,6 +34,12 @@ McuCaptureRecord frameRecord(McuCaptureDirection direction, const QByteArray &by
     return r;
 }
 
+McuCaptureRecord atNs(McuCaptureRecord r, uint64_t ns)
+{
+    r.monotonicNs = ns;
+    return r;
+}
+
 McuCaptureRecord linkRecord(McuCaptureEvent event, McuCaptureDirection by, uint64_t ms)
 {
     McuCaptureRecord r = McuCaptureRecord::linkEvent(event, by);
@@ -159,6 +165,16 @@ void tst_McuReplay::scenarioFromCapture_data()
                        "# record 5: not expected, sent while the link was down: A2M_CMD_CUR_SOURCE source 3 arg 0 (msg 12, p1 5, p2 3)",
                        "wait-connect 30000 # record 6: the launcher connects",
                        "expect A2M_CMD_APP_READY 5000 (msg 12, p1 17, p2 2) # record 7"};
+    const McuCaptureRecord request = frameRecord(McuCaptureIn, normal(13080, 0, 0), 0);
+    QTest::newRow("a pause near the clock's range")
+        << std::vector<McuCaptureRecord>{request, atNs(request, UINT64_MAX - 501000)}
+        << QStringList{"# record 2: a pause of 584 years, shown as 1 h",
+                       "wait-connect 30000 # the capture begins inside a connection", "send get-version # record 1",
+                       "sleep 3600000", "send get-version # record 2"};
+    QTest::newRow("a second apart at the clock's end")
+        << std::vector<McuCaptureRecord>{atNs(request, UINT64_MAX - 2000000000), atNs(request, UINT64_MAX - 1000000000)}
+        << QStringList{"wait-connect 30000 # the capture begins inside a connection", "send get-version # record 1",
+                       "sleep 1000", "send get-version # record 2"};
 }
 
 void tst_McuReplay::scenarioFromCapture()
@@ -166,10 +182,18 @@ void tst_McuReplay::scenarioFromCapture()
     QFETCH(std::vector<McuCaptureRecord>, records);
     QFETCH(QStringList, lines);
 
-    CaptureSession session;
+    const std::string capture = m_dir.filePath("derived.pcap").toStdString();
+    McuCaptureWriter writer;
     std::string why;
-    QVERIFY2(session.assign(records, "test.pcap", &why), why.c_str());
-    const std::vector<std::string> got = ScenarioWriter::lines(session, "test.pcap");
+    QVERIFY2(writer.open(capture, &why), why.c_str());
+    for (const McuCaptureRecord &r : records)
+        QVERIFY2(writer.write(r, &why), why.c_str());
+    writer.close();
+    CaptureSession session;
+    QVERIFY2(session.load(capture, &why), why.c_str());
+    std::vector<std::string> got;
+    QVERIFY2(ScenarioWriter::write(session, "test.pcap", [&got](const std::string &line) { got.push_back(line); }, &why),
+             why.c_str());
     QStringList body;   // whitespace runs made one space, so that the aligned comments compare plainly
     for (size_t i = 0; i < got.size(); ++i) {
         ScenarioCommand c;

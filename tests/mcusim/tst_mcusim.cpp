@@ -3,6 +3,7 @@
 #include <framedecoder.h>
 #include <mcucapture.h>
 #include <mcusimulator.h>
+#include <mcusocketname.h>
 #include <scenariocommand.h>
 #include <scenariorunner.h>
 
@@ -10,7 +11,9 @@
 #include <unixpeer.h>
 #include <testmessages.h>
 
+#include <atomic>
 #include <ctime>
+#include <thread>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -32,11 +35,9 @@ QByteArray inboundLong(uint32_t kind, uint32_t msg, const QByteArray &payload)
 // The launcher's side of the link.
 int connectTo(const std::string &name)
 {
-    struct sockaddr_un addr = {};
-    addr.sun_family = AF_UNIX;
-    name.copy(addr.sun_path + 1, name.size() - 1, 1);
+    struct sockaddr_un addr;
+    const socklen_t len = mcuSocketAddress(name.data(), name.size(), &addr);
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const socklen_t len = socklen_t(offsetof(struct sockaddr_un, sun_path) + name.size());
     if (::connect(fd, reinterpret_cast<struct sockaddr *>(&addr), len) == 0)
         return fd;
     ::close(fd);
@@ -69,6 +70,7 @@ private Q_SLOTS:
     void parseLine();
     void scenariosOverReconnectingLink();
     void recordsSession();
+    void readsWhileItWaitsToSend();
 };
 
 void tst_McuSim::decodeLauncherFrame_data()
@@ -154,6 +156,7 @@ void tst_McuSim::parseLine_data()
     QTest::newRow("mcu version of 255") << "send mcu-version " + QString(255, 'x') << refused << 0 << "usage: send mcu-version";
     QTest::newRow("odd hex digits") << "send long 57 012" << refused << 0 << "odd number of hex digits";
     QTest::newRow("payload of 257") << "send long 57 " + QString(514, '0') << refused << 0 << "more than 256 bytes";
+    QTest::newRow("comment past the line limit") << "# " + QString(16383, 'x') << refused << 0 << "a line longer than 16384 bytes";
 }
 
 void tst_McuSim::parseLine()
@@ -261,6 +264,33 @@ void tst_McuSim::recordsSession()
     QCOMPARE(got, QStringList({"out 1 ", frame("out", normal(12, 17, 2)), frame("in", normal(13078, 5, 1)), "in 2 ",
                                "out 1 ", frame("out", normal(12, 190, 0)), "out 2 ",
                                "out 1 ", "in 0 0100", "in 2 "}));
+}
+
+void tst_McuSim::readsWhileItWaitsToSend()
+{
+    // Like the launcher's reader, which answers inline, this peer sends more
+    // than a socket holds before it reads: the simulator must keep reading
+    // while it waits for room, or both ends wait for each other.
+    const unixpeer::Names names("mcusim-both");
+    const McuSimulator::LineSink sink = [](McuSimulator::LineKind, const std::string &) {};
+    McuSimulator sim(sink);
+    ScenarioRunner runner(sim, sink);
+    std::string why;
+    QVERIFY2(sim.listen(names.serviceName, &why), why.c_str());
+    const int fd = connectTo(names.serviceName);
+    const int sends = 128, rawBytes = 4096;
+    std::atomic<int> received{-1};
+    std::thread peer([&] {
+        received = writeTo(fd, normal(12, 190, 0).repeated(32768)) ? readFrom(fd, sends * rawBytes).size() : 0;
+    });
+    std::vector<std::string> lines{"wait-connect 5000"};
+    lines.insert(lines.end(), sends, "send raw " + std::string(2 * rawBytes, '0'));
+    const int code = runner.runLines(lines, "t");
+    sim.pumpUntil([&received] { return received >= 0; }, 10000);
+    peer.join();
+    ::close(fd);
+    QCOMPARE(code, 0);
+    QCOMPARE(int(received), sends * rawBytes);
 }
 
 QTEST_GUILESS_MAIN(tst_McuSim)

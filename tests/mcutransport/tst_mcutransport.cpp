@@ -1,16 +1,11 @@
 #include <QtTest>
 
-#include <mcutransport.h>
-
 #include "mcutestframes.h"
-#include "recordingsink.h"
 #include "stdoutcapture.h"
 #include "testmessages.h"
-#include "unixpeer.h"
+#include "transportlink.h"
 
 #include <csignal>
-#include <memory>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -20,52 +15,11 @@ using McuTestFrames::outboundLong;
 
 namespace {
 
-// A connected descriptor that is closed at the end of the test.
-struct Fd {
-    explicit Fd(int f) : fd(f) {}
-    ~Fd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    int fd;
-};
-
-// A started transport and the service end it connected to, torn down in
-// reverse: the service's descriptor, the transport, the listener, the names.
-struct Connected {
-    explicit Connected(const char *tag)
-        : names(tag)
-        , service(names.serviceName)
-        , t(sink, names.endpoint())
-    {
-        t.start();
-        peer.fd = service.accept(5000);
-    }
-    unixpeer::Names names;
-    unixpeer::Listener service;
-    RecordingSink sink;
-    McuTransport t;
-    Fd peer{-1};
-};
-
-int send(McuTransport &t, const QByteArray &frame)
-{
-    return t.sendData(frame.constData(), frame.size());
-}
-
-QByteArray readBytes(int fd, int n, int timeoutMs = 5000)
-{
-    QByteArray bytes(n, '\0');
-    return unixpeer::readFull(fd, bytes.data(), size_t(n), timeoutMs) ? bytes : QByteArray();
-}
-
-QByteArray drainPending(int fd)
+QByteArray drainPending(ServiceEnd &service)
 {
     QByteArray bytes;
-    int n = 0;
-    while (::ioctl(fd, FIONREAD, &n) == 0 && n > 0)
-        bytes += readBytes(fd, n);
+    while (service.pending() > 0)
+        bytes += service.read(service.pending());
     return bytes;
 }
 
@@ -94,10 +48,9 @@ void tst_McuTransport::initTestCase()
 // never leave part of a frame behind.
 void tst_McuTransport::stalledServiceBlocksNoCaller()
 {
-    Connected link("stalled");
-    McuTransport &t = link.t;
-    const int peer = link.peer.fd;
-    QVERIFY(peer >= 0);
+    TransportLink link("stalled");
+    QVERIFY(link.start());
+    const int peer = link.fd;
     // The listener takes exactly the name's bytes, so the accepted connection
     // proves the address length (no terminating NUL); it comes from our own path.
     struct sockaddr_un addr;
@@ -110,7 +63,7 @@ void tst_McuTransport::stalledServiceBlocksNoCaller()
 
     const QByteArray frame = outboundLong(2, 0x101, QByteArray(200, 'B'));
     int accepted = 0;
-    while (send(t, frame) == 0 && accepted < 100000)
+    while (link.send(frame) == 0 && accepted < 100000)
         ++accepted;
     QVERIFY(accepted > 0 && accepted < 100000);
 
@@ -122,7 +75,7 @@ void tst_McuTransport::stalledServiceBlocksNoCaller()
     for (size_t s = 0; s < 4; ++s) {
         senders.emplace_back([&, s] {
             for (size_t i = s * 3; i < s * 3 + 3; ++i)
-                results[i] = send(t, frame);
+                results[i] = link.send(frame);
         });
     }
     for (std::thread &s : senders)
@@ -132,9 +85,9 @@ void tst_McuTransport::stalledServiceBlocksNoCaller()
     QCOMPARE(results, std::vector<int>(12, -1));
     QCOMPARE(lines, QByteArray("===============>repeat call SendData\n").repeated(lines.count('\n')));
 
-    QCOMPARE(drainPending(peer), frame.repeated(accepted));
-    QCOMPARE(send(t, frame), 0);
-    QCOMPARE(readBytes(peer, frame.size()), frame);
+    QCOMPARE(drainPending(link), frame.repeated(accepted));
+    QCOMPARE(link.send(frame), 0);
+    QCOMPARE(link.read(frame.size()), frame);
 }
 
 // A frame larger than the socket can take while the service does not read:
@@ -142,26 +95,24 @@ void tst_McuTransport::stalledServiceBlocksNoCaller()
 void tst_McuTransport::unfinishableFrameEndsConnection()
 {
     StdoutCapture out;
-    Connected link("unfinishable");
-    McuTransport &t = link.t;
-    QVERIFY(link.peer.fd >= 0);
+    TransportLink link("unfinishable");
+    QVERIFY(link.start());
 
     const QByteArray huge(4 << 20, 'u');
-    QCOMPARE(send(t, huge), -1);
+    QCOMPARE(link.send(huge), -1);
     int got = 0;
     char buf[65536];
     ssize_t n;
-    while ((n = ::read(link.peer.fd, buf, sizeof buf)) > 0)
+    while ((n = ::read(link.fd, buf, sizeof buf)) > 0)
         got += int(n);
     QCOMPARE(n, ssize_t(0));
     QVERIFY(got > 0 && got < huge.size());
 
-    Fd again(link.service.accept(5000));
-    QVERIFY(again.fd >= 0);
+    QVERIFY(link.accept());
     const QByteArray frame = normal(7, 8, 9);
-    QTRY_COMPARE(send(t, frame), 0);
-    QCOMPARE(readBytes(again.fd, frame.size()), frame);
-    t.stop();
+    QTRY_COMPARE(link.send(frame), 0);
+    QCOMPARE(link.read(frame.size()), frame);
+    link.t.stop();
     QCOMPARE(out.take(), QByteArray("Main App invaild datalen:0\n"));
 }
 
@@ -178,31 +129,22 @@ void tst_McuTransport::refusedWithoutSignal_data()
 void tst_McuTransport::refusedWithoutSignal()
 {
     QFETCH(int, state);
-    unixpeer::Names names("refused");
-    auto service = std::make_unique<unixpeer::Listener>(names.serviceName);
-    QVERIFY(service->isListening());
-    RecordingSink sink;
-    McuTransport t(sink, names.endpoint());
+    TransportLink link("refused");
     StdoutCapture out;
-    Fd peer(-1);
-    if (state > 0) {
-        t.start();
-        peer.fd = service->accept(5000);
-        QVERIFY(peer.fd >= 0);
-    }
+    if (state > 0)
+        QVERIFY(link.start());
     char c;
     if (state == 1) {
-        QCOMPARE(t.stop(), 0);
-        QCOMPARE(::read(peer.fd, &c, 1), ssize_t(0));
+        QCOMPARE(link.t.stop(), 0);
+        QCOMPARE(::read(link.fd, &c, 1), ssize_t(0));
     } else if (state == 2) {
-        ::shutdown(peer.fd, SHUT_RD);
+        ::shutdown(link.fd, SHUT_RD);
     } else if (state == 3) {
-        service.reset();
-        ::close(peer.fd);
-        peer.fd = -1;
+        link.stopListening();
+        link.drop();
     }
     for (int i = 0; i < 20; ++i)
-        QCOMPARE(send(t, normal(1, uint32_t(i), 0)), -1);
+        QCOMPARE(link.send(normal(1, uint32_t(i), 0)), -1);
 }
 
 QTEST_GUILESS_MAIN(tst_McuTransport)

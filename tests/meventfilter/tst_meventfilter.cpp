@@ -294,7 +294,10 @@ void tst_MEventFilter::deleteInstance()
     QVERIFY(!filter && !sound);
     MEventFilter::DeleteInstance();
 
+    // The first sound is made by the event loop, not by the start.
     m_filter = MEventFilter::GetInstance();
+    QVERIFY(!currentSound());
+    QTRY_VERIFY(currentSound());
     QCOMPARE(currentSound()->fileName(), file("1.wav"));
     MEventFilter::DeleteInstance();
 }

@@ -11,30 +11,20 @@
 #       passes when the replay finds nothing missing, extra or different
 #   run_replay.sh scenario <mcu-sim> <launcher_e2e> <capture> <derived scenario>
 #       writes the scenario derived from the capture, then plays it with run_scenario.sh
+#   run_replay.sh flood    <mcu-sim> <launcher_e2e> <capture> <bench_capturegen> <count>
+#       makes a capture of count version requests and replays it as fast as
+#       possible: both ends then send while the other is sending
 set -u
-mode=$1 sim=$2 launcher=$3 capture=$4
-emulator=${HEADUNIT_TEST_EMULATOR:-}
+mode=$1 sim=$2 capture=$4
 
 if [ "$mode" = scenario ]; then
-    if ! $emulator "$sim" --scenario-from "$capture" > "$5"; then
+    if ! ${HEADUNIT_TEST_EMULATOR:-} "$sim" --scenario-from "$capture" > "$5"; then
         echo "FAIL: no scenario derived from $capture"
         exit 1
     fi
-    exec "$(dirname "$0")/../scenario/run_scenario.sh" "$sim" "$launcher" "$5"
+    exec "$(dirname "$0")/../scenario/run_scenario.sh" "$sim" "$3" "$5"
 fi
-
-own=replay-$$-$RANDOM
-work=$(mktemp -d)
-sim_pid=
-launcher_pid=
-cleanup() {
-    exec 3>&-
-    [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-    [ -n "$launcher_pid" ] && kill "$launcher_pid" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$work" "/tmp/hu-$own.sock"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../common/launcherrun.sh" replay "$3"
 
 # Waits up to 60 s for a line matching pattern in file, while the simulator runs.
 await_line() {
@@ -44,30 +34,6 @@ await_line() {
         sleep 0.1
     done
     return 1
-}
-
-# Qt's own format, but with warnings marked, which it does not tell apart.
-# Without the scenario's pipe, which only the simulator may hold open.
-start_launcher() {
-    HEADUNIT_TEST_MCU_NAME=$own QT_QPA_PLATFORM=offscreen HEADUNIT_SETTINGS="$work/settings.ini" \
-        XDG_STATE_HOME="$work/state" \
-        QT_MESSAGE_PATTERN='%{if-warning}[warning] %{endif}%{if-critical}[critical] %{endif}%{if-category}%{category}: %{endif}%{message}' \
-        $emulator "$launcher" > "$work/launcher.log" 2>&1 3>&- &
-    launcher_pid=$!
-}
-
-# Stops the launcher in order, so that warnings of the teardown show too.
-stop_launcher() {
-    kill "$launcher_pid" 2>/dev/null
-    wait "$launcher_pid" 2>/dev/null
-    launcher_pid=
-}
-
-# The launcher's warnings but the noise of a machine without a sound server or
-# runtime directory, as run_scenario.sh lets it pass.
-launcher_warnings() {
-    grep -E '^\[(warning|critical)\] ' "$work/launcher.log" \
-        | grep -vE '^\[warning\] (PulseAudioService: pa_context_connect\(\) failed|QStandardPaths: .*(XDG_RUNTIME_DIR|runtime directory))'
 }
 
 fail() {
@@ -103,28 +69,23 @@ if [ "$mode" = record ]; then
     echo "$capture: $(sed -n 's/.*flight recorder: \([0-9]*\) records written to .*-request.*/\1/p' "$work/launcher.log") records"
     exit 0
 fi
+replay_args=
+if [ "$mode" = flood ]; then
+    mkdir -p "$(dirname "$capture")"
+    $emulator "$5" versions "$6" "$capture" || fail "no capture of $6 version requests"
+    replay_args="--as-fast-as-possible --quiet"
+    mode=replay
+fi
 if [ "$mode" != replay ]; then
     echo "run_replay.sh: unknown mode \"$mode\""
     exit 2
 fi
 
-$emulator "$sim" --name "@$own" --replay "$capture" > "$work/sim.log" 2>&1 &
+$emulator "$sim" --name "@$own" --replay "$capture" $replay_args > "$work/sim.log" 2>&1 &
 sim_pid=$!
 start_launcher
 wait "$sim_pid"
 status=$?
 sim_pid=
 cat "$work/sim.log"
-stop_launcher
-warnings=$(launcher_warnings)
-if [ -n "$warnings" ]; then
-    echo "--- unexpected warnings of the launcher"
-    echo "$warnings"
-    [ "$status" -eq 0 ] && status=1
-fi
-if [ "$status" -ne 0 ]; then
-    echo "FAIL: mcu-sim exit $status"
-    echo "--- launcher log"
-    cat "$work/launcher.log"
-fi
-exit "$status"
+finish "$status"

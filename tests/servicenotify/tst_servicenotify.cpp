@@ -20,15 +20,13 @@ public:
         : m_name(name)
     {
         struct sockaddr_un addr;
-        std::memset(&addr, 0, sizeof addr);
-        addr.sun_family = AF_UNIX;
         const QByteArray bytes = name.toLocal8Bit();
-        std::memcpy(addr.sun_path, bytes.constData(), size_t(bytes.size()));
-        if (bytes.startsWith('@'))
-            addr.sun_path[0] = '\0';
-        else
+        socklen_t len = mcuSocketAddress(bytes.constData(), size_t(bytes.size()), &addr);
+        if (!bytes.startsWith('@')) {
             ::unlink(bytes.constData());
-        const socklen_t len = socklen_t(offsetof(struct sockaddr_un, sun_path) + size_t(bytes.size()));
+            qstrncpy(addr.sun_path, bytes.constData(), sizeof addr.sun_path);
+            len = sizeof addr;
+        }
         m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
         m_bound = m_fd >= 0 && ::bind(m_fd, reinterpret_cast<struct sockaddr *>(&addr), len) == 0;
     }

@@ -61,7 +61,6 @@ int CapturePlayer::run(const std::string &sourceName)
     for (const std::string &note : m_session.notes())
         m_sink(McuSimulator::Info, "-- " + note);
 
-    const std::vector<CaptureSession::Step> &steps = m_session.steps();
     std::string why;
     size_t stoppedAt = 0;
     if (m_session.beginsInsideConnection()) {
@@ -72,11 +71,19 @@ int CapturePlayer::run(const std::string &sourceName)
         if (awaitConnection(0, 0, &why))
             m_sim.pumpUntil([this] { return m_heard > 0; }, ReplyWaitMs);
         else
-            stoppedAt = steps.front().record;
+            stoppedAt = 1;
     }
-    for (size_t i = 0; stoppedAt == 0 && i < steps.size(); ++i) {
-        if (!play(steps[i], &why))
-            stoppedAt = steps[i].record;
+    if (stoppedAt == 0) {
+        size_t last = 0;
+        const bool read = m_session.forEachStep([&](const CaptureSession::Step &step) {
+            last = step.record;
+            if (play(step, &why))
+                return true;
+            stoppedAt = step.record;
+            return false;
+        }, &why);
+        if (!read)
+            stoppedAt = last + 1;
     }
     const bool whole = stoppedAt == 0;
     if (!whole)
@@ -112,7 +119,7 @@ bool CapturePlayer::play(const CaptureSession::Step &step, std::string *why)
         if (m_sim.isConnected() && m_sim.connections() == step.connection + 1)
             m_sim.disconnect();
         break;
-    case CaptureSession::Step::Send:
+    case CaptureSession::Step::Send: {
         waitFor(step);
         if (!m_sim.isConnected()) {
             *why = "the launcher's connection ended before it, where the capture shows it up";
@@ -122,11 +129,13 @@ bool CapturePlayer::play(const CaptureSession::Step &step, std::string *why)
             *why = "the launcher connected anew before it, where the capture shows no new connection";
             return false;
         }
-        if (!m_sim.send(step.bytes, why))
+        const std::vector<unsigned char> wire = step.wire();
+        if (!m_sim.send(wire, why))
             return false;
-        m_sink(McuSimulator::Traffic, "-> " + record + ": " + InboundCommand::shown(step.bytes));
+        m_sink(McuSimulator::Traffic, "-> " + record + ": " + InboundCommand::shown(wire));
         m_causesSeen = true;
         break;
+    }
     case CaptureSession::Step::Expect:
         m_comparison.expect(step.connection, step.record, step.bytes, step.connection == 0 && !m_causesSeen);
         return true;

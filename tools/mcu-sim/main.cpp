@@ -25,7 +25,8 @@ int main(int argc, char **argv)
         return 0;
     }
 
-    // A capture is checked whole before anything is played or written.
+    // A capture is checked whole before anything is played or written, then
+    // read again as it is played.
     CaptureSession capture;
     const bool fromCapture = options.mode == SimOptions::Replay || options.mode == SimOptions::ScenarioFrom;
     if (fromCapture && !capture.load(options.file, &error)) {
@@ -33,9 +34,13 @@ int main(int argc, char **argv)
         return ScenarioRunner::Unusable;
     }
     if (options.mode == SimOptions::ScenarioFrom) {
-        for (const std::string &line : ScenarioWriter::lines(capture, options.file))
-            std::printf("%s\n", line.c_str());
-        return std::fflush(stdout) == 0 ? 0 : ScenarioRunner::Unusable;
+        const bool whole = ScenarioWriter::write(capture, options.file, [](const std::string &line) {
+            std::fputs(line.c_str(), stdout);
+            std::fputc('\n', stdout);
+        }, &error);
+        if (!whole)
+            std::fprintf(stderr, "mcu-sim: %s\n", error.c_str());
+        return std::fflush(stdout) == 0 && whole ? 0 : ScenarioRunner::Unusable;
     }
 
     // Flushed line by line: a test or a person watches the output through a pipe.

@@ -1,5 +1,7 @@
 #include "mcusimulator.h"
 
+#include <mcusocketname.h>
+
 #include <cerrno>
 #include <cstddef>
 #include <cstring>
@@ -36,15 +38,11 @@ McuSimulator::~McuSimulator()
 bool McuSimulator::listen(const std::string &name, std::string *error)
 {
     struct sockaddr_un addr;
-    if (name.size() < 2 || name[0] != '@' || name.size() > sizeof addr.sun_path) {
-        *error = "the name must be '@' and 1 to " + std::to_string(sizeof addr.sun_path - 1) + " characters";
+    const socklen_t len = mcuSocketAddress(name.data(), name.size(), &addr);
+    if (len == 0) {
+        *error = "the name must be '@' and 1 to " + std::to_string(McuSocketNameMax - 1) + " characters";
         return false;
     }
-    std::memset(&addr, 0, sizeof addr);
-    addr.sun_family = AF_UNIX;
-    // Abstract name: a NUL, then the name's bytes, no terminating NUL.
-    std::memcpy(addr.sun_path + 1, name.data() + 1, name.size() - 1);
-    const socklen_t len = socklen_t(offsetof(struct sockaddr_un, sun_path) + name.size());
 
     m_listenFd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<struct sockaddr *>(&addr), len) != 0
@@ -120,9 +118,29 @@ void McuSimulator::accept()
 
 void McuSimulator::readConnection()
 {
+    std::string ended;
+    if (!readOnce(&ended))
+        dropConnection(ended, McuCaptureOut);
+}
+
+bool McuSimulator::readOnce(std::string *ended)
+{
+    // Takes what is waiting, up to 64 kB, so that a launcher answering under
+    // its send deadline finds room at once; the bound keeps a flood from
+    // holding the caller.
     unsigned char buf[4096];
-    const ssize_t n = ::read(m_connFd, buf, sizeof buf);
-    if (n > 0) {
+    for (int reads = 0; reads < 16; ++reads) {
+        const ssize_t n = ::read(m_connFd, buf, sizeof buf);
+        if (n == 0) {
+            *ended = "closed by the launcher";
+            return false;
+        }
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EINTR)
+                return true;
+            *ended = std::strerror(errno);
+            return false;
+        }
         for (DecodedFrame &frame : m_decoder.feed(buf, size_t(n))) {
             capture(McuCaptureRecord::frame(McuCaptureOut, frame.bytes.data(), frame.bytes.size()));
             m_sink(Traffic, "<- " + frame.text);
@@ -132,14 +150,11 @@ void McuSimulator::readConnection()
                 m_kept.pop_front();
             m_kept.push_back(std::move(frame));
         }
-    } else if (n == 0) {
-        dropConnection("closed by the launcher", McuCaptureOut);
-    } else if (errno != EAGAIN && errno != EINTR) {
-        dropConnection(std::strerror(errno), McuCaptureOut);
     }
+    return true;
 }
 
-void McuSimulator::dropConnection(const char *why, McuCaptureDirection by)
+void McuSimulator::dropConnection(const std::string &why, McuCaptureDirection by)
 {
     if (m_decoder.buffered() > 0)
         m_sink(Info, "-- " + std::to_string(m_decoder.buffered()) + " bytes of an unfinished frame dropped");
@@ -147,7 +162,7 @@ void McuSimulator::dropConnection(const char *why, McuCaptureDirection by)
     ::close(m_connFd);
     m_connFd = -1;
     capture(McuCaptureRecord::linkEvent(McuCaptureLinkDown, by));
-    m_sink(Info, std::string("-- launcher disconnected: ") + why);
+    m_sink(Info, "-- launcher disconnected: " + why);
 }
 
 void McuSimulator::disconnect()
@@ -171,18 +186,20 @@ bool McuSimulator::waitConnected(int ms)
 bool McuSimulator::send(const std::vector<unsigned char> &bytes, std::string *error)
 {
     size_t sent = 0;
-    int brokenBy = 0;
-    const bool whole = sendAll(bytes, &sent, &brokenBy, error);
-    // One record per send, of what reached the launcher: a raw send is kept as written.
+    std::string ended;
+    const bool whole = sendAll(bytes, &sent, &ended, error);
+    // One record per send, of what reached the launcher, before the
+    // connection's end: a raw send is kept as written.
     if (sent > 0)
         capture(McuCaptureRecord::frame(McuCaptureIn, bytes.data(), sent));
-    if (brokenBy != 0)
-        dropConnection(std::strerror(brokenBy), McuCaptureOut);
+    if (!ended.empty())
+        dropConnection(ended, McuCaptureOut);
     return whole;
 }
 
-bool McuSimulator::sendAll(const std::vector<unsigned char> &bytes, size_t *sent, int *brokenBy, std::string *error)
+bool McuSimulator::sendAll(const std::vector<unsigned char> &bytes, size_t *sent, std::string *ended, std::string *error)
 {
+    Clock::time_point stalledSince = Clock::now();
     while (*sent < bytes.size()) {
         if (m_connFd < 0) {
             *error = "the launcher is not connected";
@@ -191,21 +208,31 @@ bool McuSimulator::sendAll(const std::vector<unsigned char> &bytes, size_t *sent
         const ssize_t n = ::send(m_connFd, bytes.data() + *sent, bytes.size() - *sent, MSG_NOSIGNAL);
         if (n > 0) {
             *sent += size_t(n);
+            stalledSince = Clock::now();
             continue;
         }
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno == EAGAIN) {
-            // A launcher that stops reading must not hang the scenario.
-            struct pollfd out = {m_connFd, POLLOUT, 0};
-            if (::poll(&out, 1, SendStallMs) > 0)
+            // The launcher answers on the thread that reads, so it may itself
+            // wait to send: keep reading, as an MCU service does, or both ends
+            // wait for each other. A launcher that stops reading must still
+            // not hang the scenario.
+            const int left = remainingMs(stalledSince + std::chrono::milliseconds(SendStallMs));
+            struct pollfd fd = {m_connFd, POLLOUT | POLLIN, 0};
+            if (left > 0 && ::poll(&fd, 1, left) > 0) {
+                if ((fd.revents & ~POLLOUT) && !readOnce(ended)) {
+                    *error = "the launcher's connection ended: " + *ended;
+                    return false;
+                }
                 continue;
+            }
             *error = "the launcher stopped reading (" + std::to_string(*sent) + " of "
                      + std::to_string(bytes.size()) + " bytes sent)";
             return false;
         }
-        *brokenBy = n < 0 ? errno : EPIPE;
-        *error = std::string("send failed: ") + std::strerror(*brokenBy);
+        *ended = std::strerror(n < 0 ? errno : EPIPE);
+        *error = "send failed: " + *ended;
         return false;
     }
     return true;

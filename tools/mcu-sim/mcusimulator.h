@@ -67,13 +67,15 @@ private:
     typedef std::chrono::steady_clock Clock;
 
     bool pollOnce(int ms, int wakeFd);
-    // False with the reason when not all bytes went out; *brokenBy is the
-    // errno of a failure that ends the connection.
-    bool sendAll(const std::vector<unsigned char> &bytes, size_t *sent, int *brokenBy, std::string *error);
+    // False with the reason when not all bytes went out; *ended says why
+    // the connection ended, if it did (it is still to be dropped).
+    bool sendAll(const std::vector<unsigned char> &bytes, size_t *sent, std::string *ended, std::string *error);
     void accept();
     void readConnection();
+    // Reads what is waiting; false, with *ended, when the connection ended.
+    bool readOnce(std::string *ended);
     // by: Out when the launcher ended the connection, In when the simulator did.
-    void dropConnection(const char *why, McuCaptureDirection by);
+    void dropConnection(const std::string &why, McuCaptureDirection by);
     void capture(const McuCaptureRecord &record);
     bool claim(const std::string &name, const std::string &match, bool wellFormedOnly);
     static int remainingMs(Clock::time_point deadline);

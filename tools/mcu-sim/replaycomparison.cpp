@@ -54,38 +54,68 @@ bool ReplayComparison::allArrived(size_t connection) const
     return owing == m_owingMessages.end() || owing->second == 0;
 }
 
+namespace {
+
+const size_t None = size_t(-1);
+
+// Received frames in arrival order, with the first one not yet paired: each
+// frame is passed over once however often the queue is asked.
+struct Queue {
+    std::vector<size_t> frames;
+    size_t next = 0;
+
+    size_t first(const std::vector<bool> &taken)
+    {
+        while (next < frames.size() && taken[frames[next]])
+            ++next;
+        return next < frames.size() ? frames[next] : None;
+    }
+};
+
+// The received frames of one connection and message: all of them, the
+// well-formed ones (a partner for any frame compared by form), and those of
+// each content (a partner for an equal one).
+struct Group {
+    Queue all;
+    Queue wellFormed;
+    std::map<std::vector<unsigned char>, Queue> equal;
+};
+
+} // namespace
+
 std::vector<ReplayComparison::Entry> ReplayComparison::entries() const
 {
-    // The received frames of each connection and message, in arrival order,
-    // with the first one not yet paired, so that long captures pair in about
-    // linear time.
-    struct Group {
-        std::vector<size_t> frames;
-        size_t firstFree = 0;
-    };
     std::map<std::pair<size_t, std::string>, Group> groups;
-    for (size_t r = 0; r < m_received.size(); ++r)
-        groups[{m_received[r].connection, m_received[r].key}].frames.push_back(r);
+    for (size_t r = 0; r < m_received.size(); ++r) {
+        Group &group = groups[{m_received[r].connection, m_received[r].key}];
+        group.all.frames.push_back(r);
+        if (m_received[r].decoded.wellFormed)
+            group.wellFormed.frames.push_back(r);
+        group.equal[m_received[r].decoded.bytes].frames.push_back(r);
+    }
 
-    const size_t none = size_t(-1);
-    std::vector<size_t> partner(m_expected.size(), none);   // expected -> received
+    std::vector<size_t> partner(m_expected.size(), None);   // expected -> received
     std::vector<bool> taken(m_received.size(), false);
     // Equal frames pair first, then the rest of each message in order.
     for (const bool equalOnly : {true, false}) {
         for (size_t e = 0; e < m_expected.size(); ++e) {
-            const auto found = groups.find({m_expected[e].connection, m_expected[e].key});
-            if (partner[e] != none || found == groups.end())
+            const Frame &x = m_expected[e];
+            const auto found = groups.find({x.connection, x.key});
+            if (partner[e] != None || found == groups.end())
                 continue;
             Group &group = found->second;
-            while (group.firstFree < group.frames.size() && taken[group.frames[group.firstFree]])
-                ++group.firstFree;
-            for (size_t i = group.firstFree; i < group.frames.size(); ++i) {
-                const size_t r = group.frames[i];
-                if (!taken[r] && (!equalOnly || sameFrame(m_expected[e], m_received[r]))) {
-                    partner[e] = r;
-                    taken[r] = true;
-                    break;
-                }
+            size_t r = None;
+            if (!equalOnly) {
+                r = group.all.first(taken);
+            } else if (formReason(x.decoded) && x.decoded.wellFormed) {
+                r = group.wellFormed.first(taken);
+            } else {
+                const auto same = group.equal.find(x.decoded.bytes);
+                r = same == group.equal.end() ? None : same->second.first(taken);
+            }
+            if (r != None) {
+                partner[e] = r;
+                taken[r] = true;
             }
         }
     }
@@ -96,7 +126,7 @@ std::vector<ReplayComparison::Entry> ReplayComparison::entries() const
         Entry entry;
         entry.record = x.record;
         entry.captured = x.decoded.text;
-        if (partner[e] == none) {
+        if (partner[e] == None) {
             entry.verdict = x.causeUnseen ? NotCompared : Missing;
         } else {
             const Frame &y = m_received[partner[e]];

@@ -82,12 +82,12 @@ bool hexBytes(const std::vector<Token> &tokens, size_t from, size_t max, std::ve
                 *error = "not hex bytes: \"" + s + "\"";
                 return false;
             }
+            if (bytes->size() == max) {
+                *error = "more than " + std::to_string(max) + " bytes";
+                return false;
+            }
             bytes->push_back(static_cast<unsigned char>(b));
         }
-    }
-    if (bytes->size() > max) {
-        *error = "more than " + std::to_string(max) + " bytes";
-        return false;
     }
     return true;
 }
@@ -134,6 +134,120 @@ private:
     std::string *m_error;
 };
 
+typedef FrameBuilder::Bytes Bytes;
+
+// Sets the command's frame and its "-> " line: the frame's name, the arguments
+// as given, then the frame's summary.
+bool named(ScenarioCommand *c, const std::string &name, const Args &args, Bytes frame)
+{
+    c->frame = std::move(frame);
+    c->what = name + args.joined() + " " + FrameBuilder::summary(c->frame);
+    return true;
+}
+
+bool parseMcuVersion(const std::string &line, const std::vector<Token> &tokens, Args &, ScenarioCommand *c,
+                     std::string *error)
+{
+    const std::string text = trimmed(line.substr(tokens[1].end));
+    if (text.empty() || text.size() > MCU_FRAME_MAX - 14) {
+        *error = "usage: send mcu-version TEXT (1 to 254 characters)";
+        return false;
+    }
+    c->frame = FrameBuilder::mcuVersion(text);
+    c->what = "MSG_M2A_MCU_VERSION \"" + text + "\" " + FrameBuilder::summary(c->frame);
+    return true;
+}
+
+bool parseUuid(const std::string &, const std::vector<Token> &tokens, Args &args, ScenarioCommand *c, std::string *error)
+{
+    uint64_t number;
+    if (!args.expectCount(2, 2, "send uuid PREFIX NUMBER (PREFIX: up to 2 characters, - for none)")
+        || !args.get(1, UINT32_MAX, &number))
+        return false;
+    const std::string prefix = tokens[2].text == "-" ? std::string() : tokens[2].text;
+    if (prefix.size() > 2) {
+        *error = "a UUID prefix has at most 2 characters";
+        return false;
+    }
+    return named(c, "MSG_M2A_UUID", args, FrameBuilder::uuid(prefix, uint32_t(number)));
+}
+
+bool parseKeyStudy(const std::string &, const std::vector<Token> &, Args &args, ScenarioCommand *c, std::string *)
+{
+    if (!args.expectCount(1, 12, "send key-study B1 [.. B6 [V1 .. V6]] (bytes, then 16-bit values; missing ones are 0)"))
+        return false;
+    unsigned char bytes[6] = {};
+    uint16_t values[6] = {};
+    for (size_t i = 0; i < args.count(); ++i) {
+        uint64_t v;
+        if (!args.get(i, i < 6 ? 0xFF : 0xFFFF, &v))
+            return false;
+        if (i < 6)
+            bytes[i] = static_cast<unsigned char>(v);
+        else
+            values[i - 6] = static_cast<uint16_t>(v);
+    }
+    return named(c, "MSG_M2A_KEY_STUDY", args, FrameBuilder::keyStudy(bytes, values));
+}
+
+bool parseLong(const std::string &, const std::vector<Token> &tokens, Args &args, ScenarioCommand *c, std::string *error)
+{
+    const bool can = tokens[1].text == "can";
+    uint64_t msg;
+    Bytes payload;
+    if (!args.expectCount(1, SIZE_MAX, "send long|can MSG [HEX BYTES...]") || !args.get(0, UINT32_MAX, &msg)
+        || !hexBytes(tokens, 3, MCU_LONG_DATA_MAX, &payload, error))
+        return false;
+    return named(c, can ? "CAN" : "long", args,
+                 FrameBuilder::longFrame(can ? MCU_FRAME_CAN : MCU_FRAME_LONG, uint32_t(msg), payload));
+}
+
+bool parseRaw(const std::string &, const std::vector<Token> &tokens, Args &args, ScenarioCommand *c, std::string *error)
+{
+    if (!args.expectCount(1, SIZE_MAX, "send raw HEX BYTES...") || !hexBytes(tokens, 2, MaxRawBytes, &c->frame, error))
+        return false;
+    c->what = "raw " + std::to_string(c->frame.size()) + " bytes";
+    return true;
+}
+
+// What "send" can send. Most frames take numbers, each at most `max`, in
+// exactly the count their builder uses; the others parse their own arguments.
+struct SendVerb {
+    const char *what;
+    const char *usage;
+    size_t count;
+    uint64_t max;
+    const char *name;   // on the "-> " line
+    Bytes (*build)(const uint64_t *args);
+    bool (*parse)(const std::string &line, const std::vector<Token> &tokens, Args &args, ScenarioCommand *c,
+                  std::string *error);
+};
+
+const SendVerb SendVerbs[] = {
+    {"key", "send key KEY STATE", 2, UINT32_MAX, "MSG_M2A_KEY_PRESSED",
+     [](const uint64_t *a) { return FrameBuilder::keyPressed(uint32_t(a[0]), uint32_t(a[1])); }, nullptr},
+    {"eject", "send eject", 0, 0, "MSG_M2A_CMD eject", [](const uint64_t *) { return FrameBuilder::eject(); }, nullptr},
+    {"activity", "send activity N", 1, UINT32_MAX, "MSG_M2A_CMD activity",
+     [](const uint64_t *a) { return FrameBuilder::activity(uint32_t(a[0])); }, nullptr},
+    {"get-version", "send get-version", 0, 0, "MSG_M2A_GET_VERSION",
+     [](const uint64_t *) { return FrameBuilder::getVersion(); }, nullptr},
+    {"mcu-type", "send mcu-type MCU TUNER", 2, UINT32_MAX, "MSG_M2A_MCU_TYPE",
+     [](const uint64_t *a) { return FrameBuilder::mcuType(uint32_t(a[0]), uint32_t(a[1])); }, nullptr},
+    {"mcu-time", "send mcu-time SECONDS", 1, UINT32_MAX, "MSG_M2A_MCU_TIME",
+     [](const uint64_t *a) { return FrameBuilder::mcuTime(uint32_t(a[0])); }, nullptr},
+    {"rds-time", "send rds-time HOUR MINUTE", 2, 0xFF, "MSG_M2A_RDS_TIME",
+     [](const uint64_t *a) { return FrameBuilder::rdsTime(static_cast<unsigned char>(a[0]), static_cast<unsigned char>(a[1])); },
+     nullptr},
+    {"normal", "send normal MSG P1 P2", 3, UINT32_MAX, "normal",
+     [](const uint64_t *a) { return FrameBuilder::normal(uint32_t(a[0]), uint32_t(a[1]), uint32_t(a[2])); }, nullptr},
+    {"mcu-version", nullptr, 0, 0, nullptr, nullptr, parseMcuVersion},
+    {"uuid", nullptr, 0, 0, nullptr, nullptr, parseUuid},
+    {"key-study", nullptr, 0, 0, nullptr, nullptr, parseKeyStudy},
+    {"long", nullptr, 0, 0, nullptr, nullptr, parseLong},
+    {"can", nullptr, 0, 0, nullptr, nullptr, parseLong},
+    {"raw", nullptr, 0, 0, nullptr, nullptr, parseRaw},
+};
+
 bool parseSend(const std::string &line, const std::vector<Token> &tokens, ScenarioCommand *c, std::string *error)
 {
     if (tokens.size() < 2) {
@@ -141,106 +255,23 @@ bool parseSend(const std::string &line, const std::vector<Token> &tokens, Scenar
         return false;
     }
     const std::string &what = tokens[1].text;
-    Args args(tokens, 2, error);
-    uint64_t a = 0, b = 0, m = 0;
-    const char *name = nullptr;
-
-    if (what == "key") {
-        if (!args.expectCount(2, 2, "send key KEY STATE") || !args.get(0, UINT32_MAX, &a) || !args.get(1, UINT32_MAX, &b))
+    for (const SendVerb &verb : SendVerbs) {
+        if (what != verb.what)
+            continue;
+        Args args(tokens, 2, error);
+        if (verb.parse)
+            return verb.parse(line, tokens, args, c, error);
+        uint64_t values[3] = {};
+        if (!args.expectCount(verb.count, verb.count, verb.usage))
             return false;
-        name = "MSG_M2A_KEY_PRESSED";
-        c->frame = FrameBuilder::keyPressed(uint32_t(a), uint32_t(b));
-    } else if (what == "eject") {
-        if (!args.expectCount(0, 0, "send eject"))
-            return false;
-        name = "MSG_M2A_CMD eject";
-        c->frame = FrameBuilder::eject();
-    } else if (what == "activity") {
-        if (!args.expectCount(1, 1, "send activity N") || !args.get(0, UINT32_MAX, &a))
-            return false;
-        name = "MSG_M2A_CMD activity";
-        c->frame = FrameBuilder::activity(uint32_t(a));
-    } else if (what == "get-version") {
-        if (!args.expectCount(0, 0, "send get-version"))
-            return false;
-        name = "MSG_M2A_GET_VERSION";
-        c->frame = FrameBuilder::getVersion();
-    } else if (what == "mcu-type") {
-        if (!args.expectCount(2, 2, "send mcu-type MCU TUNER") || !args.get(0, UINT32_MAX, &a)
-            || !args.get(1, UINT32_MAX, &b))
-            return false;
-        name = "MSG_M2A_MCU_TYPE";
-        c->frame = FrameBuilder::mcuType(uint32_t(a), uint32_t(b));
-    } else if (what == "mcu-time") {
-        if (!args.expectCount(1, 1, "send mcu-time SECONDS") || !args.get(0, UINT32_MAX, &a))
-            return false;
-        name = "MSG_M2A_MCU_TIME";
-        c->frame = FrameBuilder::mcuTime(uint32_t(a));
-    } else if (what == "rds-time") {
-        if (!args.expectCount(2, 2, "send rds-time HOUR MINUTE") || !args.get(0, 0xFF, &a) || !args.get(1, 0xFF, &b))
-            return false;
-        name = "MSG_M2A_RDS_TIME";
-        c->frame = FrameBuilder::rdsTime(static_cast<unsigned char>(a), static_cast<unsigned char>(b));
-    } else if (what == "mcu-version") {
-        const std::string text = trimmed(line.substr(tokens[1].end));
-        if (text.empty() || text.size() > MCU_FRAME_MAX - 14) {
-            *error = "usage: send mcu-version TEXT (1 to 254 characters)";
-            return false;
-        }
-        c->what = "MSG_M2A_MCU_VERSION \"" + text + "\" " ;
-        c->frame = FrameBuilder::mcuVersion(text);
-        c->what += FrameBuilder::summary(c->frame);
-        return true;
-    } else if (what == "uuid") {
-        if (!args.expectCount(2, 2, "send uuid PREFIX NUMBER (PREFIX: up to 2 characters, - for none)")
-            || !args.get(1, UINT32_MAX, &a))
-            return false;
-        const std::string prefix = tokens[2].text == "-" ? std::string() : tokens[2].text;
-        if (prefix.size() > 2) {
-            *error = "a UUID prefix has at most 2 characters";
-            return false;
-        }
-        name = "MSG_M2A_UUID";
-        c->frame = FrameBuilder::uuid(prefix, uint32_t(a));
-    } else if (what == "key-study") {
-        if (!args.expectCount(1, 12, "send key-study B1 [.. B6 [V1 .. V6]] (bytes, then 16-bit values; missing ones are 0)"))
-            return false;
-        unsigned char bytes[6] = {};
-        uint16_t values[6] = {};
-        for (size_t i = 0; i < args.count(); ++i) {
-            if (!args.get(i, i < 6 ? 0xFF : 0xFFFF, &a))
+        for (size_t i = 0; i < verb.count; ++i) {
+            if (!args.get(i, verb.max, &values[i]))
                 return false;
-            if (i < 6)
-                bytes[i] = static_cast<unsigned char>(a);
-            else
-                values[i - 6] = static_cast<uint16_t>(a);
         }
-        name = "MSG_M2A_KEY_STUDY";
-        c->frame = FrameBuilder::keyStudy(bytes, values);
-    } else if (what == "normal") {
-        if (!args.expectCount(3, 3, "send normal MSG P1 P2") || !args.get(0, UINT32_MAX, &m)
-            || !args.get(1, UINT32_MAX, &a) || !args.get(2, UINT32_MAX, &b))
-            return false;
-        name = "normal";
-        c->frame = FrameBuilder::normal(uint32_t(m), uint32_t(a), uint32_t(b));
-    } else if (what == "long" || what == "can") {
-        std::vector<unsigned char> payload;
-        if (!args.expectCount(1, SIZE_MAX, "send long|can MSG [HEX BYTES...]") || !args.get(0, UINT32_MAX, &m)
-            || !hexBytes(tokens, 3, MCU_LONG_DATA_MAX, &payload, error))
-            return false;
-        name = what == "long" ? "long" : "CAN";
-        c->frame = FrameBuilder::longFrame(what == "long" ? MCU_FRAME_LONG : MCU_FRAME_CAN, uint32_t(m), payload);
-    } else if (what == "raw") {
-        if (!args.expectCount(1, SIZE_MAX, "send raw HEX BYTES...") || !hexBytes(tokens, 2, MaxRawBytes, &c->frame, error))
-            return false;
-        c->what = "raw " + std::to_string(c->frame.size()) + " bytes";
-        return true;
-    } else {
-        *error = "unknown frame \"" + what + "\" (see help)";
-        return false;
+        return named(c, verb.name, args, verb.build(values));
     }
-    c->what = name + args.joined() + " " + FrameBuilder::summary(c->frame);
-    return true;
+    *error = "unknown frame \"" + what + "\" (see help)";
+    return false;
 }
 
 bool parseMs(const std::vector<Token> &tokens, size_t i, int *ms, std::string *error)
@@ -269,8 +300,17 @@ std::string frameNames()
 
 } // namespace
 
+std::string ScenarioCommand::tooLong()
+{
+    return "a line longer than " + std::to_string(size_t(MaxLineLength)) + " bytes";
+}
+
 bool ScenarioCommand::parse(const std::string &rawLine, ScenarioCommand *command, std::string *error)
 {
+    if (rawLine.size() > MaxLineLength) {
+        *error = tooLong();
+        return false;
+    }
     const std::string line = rawLine.substr(0, rawLine.find('#'));
     const std::vector<Token> tokens = tokenize(line);
     ScenarioCommand c;

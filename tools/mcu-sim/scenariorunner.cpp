@@ -48,27 +48,71 @@ bool ScenarioRunner::execute(const ScenarioCommand &c, std::string *why)
 
 int ScenarioRunner::runLines(const std::vector<std::string> &lines, const std::string &sourceName)
 {
-    std::vector<ScenarioCommand> commands(lines.size());
+    size_t next = 0;
+    return run([&](std::string *line) {
+        if (next == lines.size())
+            return false;
+        *line = lines[next++];
+        return true;
+    }, sourceName);
+}
+
+int ScenarioRunner::runFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        m_sink(McuSimulator::Result, "!! cannot read " + path + ": " + std::strerror(errno));
+        return Unusable;
+    }
+    std::streambuf *buf = in.rdbuf();
+    // Keeps one byte past the limit of a longer line, so that it is refused
+    // as it is read, never held.
+    return run([buf](std::string *line) {
+        line->clear();
+        int c = buf->sbumpc();
+        if (c == std::char_traits<char>::eof())
+            return false;
+        for (; c != std::char_traits<char>::eof() && c != '\n'; c = buf->sbumpc()) {
+            if (line->size() <= ScenarioCommand::MaxLineLength)
+                line->push_back(char(c));
+        }
+        return true;
+    }, path);
+}
+
+int ScenarioRunner::run(const std::function<bool(std::string *)> &nextLine, const std::string &sourceName)
+{
+    // Only the commands are kept, not blank lines or comments.
+    struct Checked {
+        size_t line;
+        ScenarioCommand command;
+        std::string shown;
+    };
+    std::vector<Checked> commands;
     bool usable = true;
-    for (size_t i = 0; i < lines.size(); ++i) {
+    std::string line;
+    for (size_t n = 1; nextLine(&line); ++n) {
+        ScenarioCommand command;
         std::string error;
-        if (!ScenarioCommand::parse(lines[i], &commands[i], &error)) {
-            m_sink(McuSimulator::Result, "!! " + sourceName + ":" + std::to_string(i + 1) + ": " + error);
+        if (!ScenarioCommand::parse(line, &command, &error)) {
+            m_sink(McuSimulator::Result, "!! " + sourceName + ":" + std::to_string(n) + ": " + error);
             usable = false;
+        } else if (usable && command.op != ScenarioCommand::Nothing) {
+            std::string shown = line.substr(0, line.find('#'));
+            shown.erase(shown.find_last_not_of(" \t\r") + 1);
+            shown.erase(0, shown.find_first_not_of(" \t"));
+            commands.push_back({n, std::move(command), std::move(shown)});
         }
     }
     if (!usable)
         return Unusable;
 
     m_expectations = 0;
-    for (size_t i = 0; i < commands.size(); ++i) {
+    for (const Checked &c : commands) {
         std::string why;
-        if (!execute(commands[i], &why)) {
-            std::string shown = lines[i].substr(0, lines[i].find('#'));
-            shown.erase(shown.find_last_not_of(" \t\r") + 1);
-            shown.erase(0, shown.find_first_not_of(" \t"));
+        if (!execute(c.command, &why)) {
             m_sink(McuSimulator::Result,
-                   "!! FAILED " + sourceName + ":" + std::to_string(i + 1) + ": " + shown + ": " + why);
+                   "!! FAILED " + sourceName + ":" + std::to_string(c.line) + ": " + c.shown + ": " + why);
             return Failed;
         }
     }
@@ -77,24 +121,12 @@ int ScenarioRunner::runLines(const std::vector<std::string> &lines, const std::s
     return Passed;
 }
 
-int ScenarioRunner::runFile(const std::string &path)
-{
-    std::ifstream in(path);
-    if (!in) {
-        m_sink(McuSimulator::Result, "!! cannot read " + path + ": " + std::strerror(errno));
-        return Unusable;
-    }
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return runLines(lines, path);
-}
-
 int ScenarioRunner::runInteractive(int fd)
 {
     int failures = 0;
     std::string pending;
     bool atEnd = false;
+    bool tooLong = false;   // inside a line past the limit, which is dropped up to its end
     while (!atEnd) {
         m_sim.pump(-1, fd);
         char buf[1024];
@@ -107,9 +139,17 @@ int ScenarioRunner::runInteractive(int fd)
             atEnd = true;
         // A last line without its newline still runs at the end of input.
         size_t eol;
-        while ((eol = pending.find('\n')) != std::string::npos || (atEnd && !pending.empty())) {
+        while ((eol = pending.find('\n')) != std::string::npos || (atEnd && !pending.empty())
+               || pending.size() > ScenarioCommand::MaxLineLength) {
             const std::string line = pending.substr(0, eol);
             pending.erase(0, eol == std::string::npos ? std::string::npos : eol + 1);
+            const bool ended = eol != std::string::npos || atEnd;
+            if (tooLong || !ended) {
+                if (!tooLong)
+                    m_sink(McuSimulator::Result, "!! " + ScenarioCommand::tooLong());
+                tooLong = !ended;
+                continue;
+            }
             ScenarioCommand command;
             std::string why;
             if (!ScenarioCommand::parse(line, &command, &why)) {

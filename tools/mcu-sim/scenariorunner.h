@@ -4,6 +4,7 @@
 #include "mcusimulator.h"
 #include "scenariocommand.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,7 +19,8 @@ public:
     ScenarioRunner(McuSimulator &sim, McuSimulator::LineSink sink);
 
     // Checks every line first, then runs them in order and stops at the first
-    // failure. sourceName labels the lines in messages.
+    // failure. sourceName labels the lines in messages. A file is read and
+    // checked a line at a time; only its commands are kept.
     int runLines(const std::vector<std::string> &lines, const std::string &sourceName);
     int runFile(const std::string &path);
     // Commands from fd until its end; a failure is reported and the next line
@@ -26,6 +28,8 @@ public:
     int runInteractive(int fd);
 
 private:
+    // nextLine gives the lines in order, false at the end.
+    int run(const std::function<bool(std::string *)> &nextLine, const std::string &sourceName);
     bool execute(const ScenarioCommand &command, std::string *why);
 
     McuSimulator &m_sim;

@@ -26,14 +26,15 @@ std::string recordName(const CaptureSession::Step &step)
     return "record " + std::to_string(step.record);
 }
 
-// A pause of the capture, as sleep lines the parser takes.
-void addSleeps(uint64_t gapNs, std::vector<std::string> *out)
+// A pause of the capture, rounded to the millisecond, as sleep lines the
+// parser takes. The session bounds a pause, and so the number of lines.
+void addSleeps(uint64_t pauseNs, const ScenarioWriter::LineSink &out)
 {
-    uint64_t ms = (gapNs + 500000) / 1000000;
+    uint64_t ms = pauseNs / 1000000 + (pauseNs % 1000000 >= 500000 ? 1 : 0);
     if (ms < KeptPauseMs)
         return;
     for (; ms > 0; ms -= std::min(ms, LongestSleepMs))
-        out->push_back("sleep " + std::to_string(std::min(ms, LongestSleepMs)));
+        out("sleep " + std::to_string(std::min(ms, LongestSleepMs)));
 }
 
 // What follows the name in the decoded line, up to a comment sign, which the
@@ -61,52 +62,48 @@ std::string expectLine(const CaptureSession::Step &step, bool causeSeen)
 
 } // namespace
 
-std::vector<std::string> ScenarioWriter::lines(const CaptureSession &session, const std::string &sourceName)
+bool ScenarioWriter::write(const CaptureSession &session, const std::string &sourceName, const LineSink &out,
+                           std::string *error)
 {
-    std::vector<std::string> out = {
-        "# Derived from " + sourceName + " by mcu-sim --scenario-from: " + std::to_string(session.recordCount())
-            + " records, " + std::to_string(session.connectionCount())
-            + (session.connectionCount() == 1 ? " connection." : " connections."),
-        "# The MCU's frames are sent as they were, the launcher's expected within " + std::to_string(ExpectMs / 1000)
-            + " s; pauses of " + std::to_string(KeptPauseMs) + " ms or more are kept.",
-    };
+    out("# Derived from " + sourceName + " by mcu-sim --scenario-from: " + std::to_string(session.recordCount())
+        + " records, " + std::to_string(session.connectionCount())
+        + (session.connectionCount() == 1 ? " connection." : " connections."));
+    out("# The MCU's frames are sent as they were, the launcher's expected within " + std::to_string(ExpectMs / 1000)
+        + " s; pauses of " + std::to_string(KeptPauseMs) + " ms or more are kept.");
     for (const std::string &note : session.notes())
-        out.push_back("# " + note);
+        out("# " + note);
     bool causeSeen = !session.beginsInsideConnection();
     if (!causeSeen)
-        out.push_back(noted("wait-connect " + std::to_string(WaitConnectMs), "the capture begins inside a connection"));
+        out(noted("wait-connect " + std::to_string(WaitConnectMs), "the capture begins inside a connection"));
 
-    uint64_t lastNs = 0;
-    for (const CaptureSession::Step &step : session.steps()) {
-        const uint64_t gapNs = step.atNs - lastNs;
-        lastNs = step.atNs;
+    return session.forEachStep([&](const CaptureSession::Step &step) {
         switch (step.kind) {
         case CaptureSession::Step::Connect:
             causeSeen = true;
-            out.push_back(noted("wait-connect " + std::to_string(WaitConnectMs), recordName(step) + ": the launcher connects"));
+            out(noted("wait-connect " + std::to_string(WaitConnectMs), recordName(step) + ": the launcher connects"));
             break;
         case CaptureSession::Step::Disconnect:
-            addSleeps(gapNs, &out);
-            out.push_back(noted("disconnect", recordName(step) + ": "
-                                                  + (step.by == McuCaptureOut ? "the launcher" : "the MCU service")
-                                                  + " ended the connection"));
+            addSleeps(step.pauseNs, out);
+            out(noted("disconnect", recordName(step) + ": "
+                                        + (step.by == McuCaptureOut ? "the launcher" : "the MCU service")
+                                        + " ended the connection"));
             break;
         case CaptureSession::Step::Send: {
-            addSleeps(gapNs, &out);
-            const std::vector<std::string> sends = InboundCommand::sendLines(step.bytes);
+            addSleeps(step.pauseNs, out);
+            const std::vector<std::string> sends = InboundCommand::sendLines(step.wire());
             for (size_t i = 0; i < sends.size(); ++i)
-                out.push_back(noted(sends[i], recordName(step) + (i > 0 ? ", continued" : "")));
+                out(noted(sends[i], recordName(step) + (i > 0 ? ", continued" : "")));
             causeSeen = true;
             break;
         }
         case CaptureSession::Step::Expect:
-            out.push_back(expectLine(step, causeSeen || step.connection > 0));
+            out(expectLine(step, causeSeen || step.connection > 0));
             break;
         case CaptureSession::Step::Unheard:
-            out.push_back("# " + recordName(step) + ": not expected, sent while the link was down: "
-                          + FrameDecoder::decode(step.bytes.data(), step.bytes.size()).text);
+            out("# " + recordName(step) + ": not expected, sent while the link was down: "
+                + FrameDecoder::decode(step.bytes.data(), step.bytes.size()).text);
             break;
         }
-    }
-    return out;
+        return true;
+    }, error);
 }

@@ -3,8 +3,8 @@
 
 #include "capturesession.h"
 
+#include <functional>
 #include <string>
-#include <vector>
 
 // A scenario file equivalent to a checked capture, for a developer to edit,
 // trim and keep as a test: the MCU's frames as "send" lines that rebuild them
@@ -15,11 +15,15 @@
 // waits are generous so that a busy machine still passes. Frames whose
 // content is the moment's (see ReplayComparison) are expected by name, which
 // claims only well-formed ones. Every line ends with the record it comes from.
-// Pure code.
+// Lines go to out as they are made, so nothing grows with the capture.
 class ScenarioWriter
 {
 public:
-    static std::vector<std::string> lines(const CaptureSession &session, const std::string &sourceName);
+    typedef std::function<void(const std::string &)> LineSink;
+
+    // False, with the reason, when the capture no longer reads as when it was checked.
+    static bool write(const CaptureSession &session, const std::string &sourceName, const LineSink &out,
+                      std::string *error);
 };
 
 #endif // SCENARIOWRITER_H

@@ -1,0 +1,117 @@
+#!/usr/bin/env bash
+# The performance table: installs what is missing, builds the benchmarks in
+# Release (BENCH_BUILD_DIR, default build-release/ in the checkout), runs each
+# next to its baseline, prints their own output, then one table with every
+# figure beside its target, "pass" or "falls short". Exit status 1 when any
+# figure falls short or a benchmark fails.
+#
+# On a machine that others share, BENCH_LOCK names a lock file held (flock)
+# around the build and each benchmark, so that other jobs' builds wait rather
+# than disturb the figures. BENCH_SOAK_SECONDS sets the soak's length (60).
+set -euo pipefail
+
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${BENCH_BUILD_DIR:-$top/build-release}
+soak_seconds=${BENCH_SOAK_SECONDS:-60}
+
+locked() {
+    if [ -n "${BENCH_LOCK:-}" ]; then
+        flock "$BENCH_LOCK" "$@"
+    else
+        "$@"
+    fi
+}
+
+"$top/scripts/install-deps.sh"
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON >/dev/null
+locked cmake --build "$build" -j"$(nproc)" --target launcher_e2e bench_bare_start bench_startup \
+    bench_mcu_inbound bench_mcu_reassembly bench_startup_checkpoints bench_mcu_soak bench_beep_latency >/dev/null
+
+out=$(mktemp -d)
+trap 'rm -rf "$out"' EXIT
+table=$out/table
+failed=0
+
+# row NAME VALUE OP TARGET UNIT: one line of the table; OP is <= or >=.
+row() {
+    local verdict
+    if [ -z "$2" ]; then
+        verdict="no figure"
+        failed=1
+    elif awk -v v="$2" -v t="$4" -v op="$3" 'BEGIN { exit !((op == "<=") ? v <= t : v >= t) }'; then
+        verdict=pass
+    else
+        verdict="falls short"
+        failed=1
+    fi
+    printf '%-58s %10s %2s %-8s %s\n' "$1" "$2$5" "$3" "$4$5" "$verdict" >> "$table"
+}
+
+run() {
+    local name=$1
+    shift
+    echo "== $name"
+    if ! locked "$@" > "$out/$name" 2>&1; then
+        cat "$out/$name"
+        echo "$name failed" >&2
+        failed=1
+        return 0
+    fi
+    cat "$out/$name"
+}
+
+# Pulls the number after a fixed text out of a benchmark's output.
+after() {
+    sed -n "s/.*$2 \([-+0-9.]*\).*/\1/p" "$out/$1" | head -n1
+}
+
+run startup "$build/bench/bench_startup" "$build/launcher/launcher_e2e" "$build/bench/bench_bare_start" 20
+row "start-up, launcher / bare program" "$(after startup 'ratio')" "<=" 1.05 ""
+row "launcher's own work, application to ready frame" "$(after startup 'ready sent:')" "<=" 1.5 " ms"
+row "resident memory, launcher / bare program" "$(sed -n 's/^resident memory.*ratio \([0-9.]*\).*/\1/p' "$out/startup")" "<=" 1.20 ""
+
+run inbound "$build/bench/bench_mcu_inbound"
+for size in 16 268; do
+    line=$(grep "^ *$size-byte frames" "$out/inbound" || true)
+    row "MCU inbound, $size-byte frames: link / bare reader" \
+        "$(sed -n 's/.*ratio \([0-9.]*\);.*/\1/p' <<< "$line")" ">=" 0.95 ""
+    row "MCU inbound, $size-byte frames: heap allocations per frame" \
+        "$(sed -n 's/.*(\([0-9.]*\) per frame).*/\1/p' <<< "$line")" "<=" 0 ""
+done
+
+# Nanoseconds per frame, from the frames a second Google Benchmark reports.
+run reassembly "$build/bench/bench_mcu_reassembly" --benchmark_format=csv --benchmark_repetitions=3 \
+    --benchmark_report_aggregates_only=true
+ns_per_frame() {
+    awk -F, -v name="\"$1/frame_bytes:$2_median\"" '
+        $1 == "name" { for (i = 1; i <= NF; ++i) if ($i == "items_per_second") col = i }
+        $1 == name && col { printf "%.1f", 1e9 / $col }' "$out/reassembly"
+}
+for size in 16 268; do
+    bare=$(ns_per_frame BM_Reassembly $size)
+    recorded=$(ns_per_frame BM_ReassemblyRecorded $size)
+    cost=
+    [ -n "$bare" ] && [ -n "$recorded" ] && cost=$(awk -v r="$recorded" -v b="$bare" 'BEGIN { printf "%.1f", r - b }')
+    target=4
+    [ $size = 268 ] && target=15
+    row "flight recorder, $size-byte frames: cost over bare reassembly" "$cost" "<=" $target " ns"
+done
+
+run checkpoints "$build/bench/bench_startup_checkpoints"
+
+run beep "$build/bench/bench_beep_latency" "$build/launcher/launcher_e2e" 200 150
+row "key to beep heard, p99" "$(after beep 'p99')" "<=" 30 " ms"
+row "key presses without a beep" "$(sed -n 's/^no beep: \([0-9]*\) of.*/\1/p' "$out/beep")" "<=" 0 ""
+
+run soak "$build/bench/bench_mcu_soak" --seconds "$soak_seconds" "$build/launcher/launcher_e2e"
+soak=$(sed -n 's/^verdict: //p' "$out/soak")
+verdict="falls short"
+[ "$soak" = "levels off" ] && verdict=pass || failed=1
+printf '%-58s %10s %2s %-8s %s\n' "resident memory under hostile frames, ${soak_seconds} s" "${soak:-none}" "" \
+    "levels off" "$verdict" >> "$table"
+
+echo
+echo "== performance table ($(uname -m), $(nproc) cores, Release)"
+printf '%-58s %10s %2s %-8s %s\n' "figure" "measured" "" "target" "verdict"
+cat "$table"
+exit $failed
