@@ -1,3 +1,4 @@
+#include "diaglog.h"
 #include "mainstart.h"
 #include "meventfilter.h"
 #include "servicestatus.h"
@@ -15,6 +16,7 @@
 static int run(int argc, char **argv)
 {
     StartupCheckpoints::reach(StartupCheckpoints::MainEntered);
+    DiagLog diagLog; // first in, last out: it sees every message of main()
     ServiceStatus::starting();
     Application app(argc, argv);
     StartupCheckpoints::reach(StartupCheckpoints::ApplicationConstructed);
@@ -35,7 +37,7 @@ static int run(int argc, char **argv)
     ServiceStatus::stopping();
 
     MEventFilter::DeleteInstance();
-    return result; // mainStart, then app, go in that order
+    return result; // mainStart, app, then diagLog go in that order
 }
 
 // The MCU link's reader and dumper and the platform's threads run as long as

@@ -1,5 +1,6 @@
 #include "mculinkreporter.h"
 
+#include "diaglog.h"
 #include "logcategories.h"
 #include "servicestatus.h"
 #include "startupcheckpoints.h"
@@ -100,14 +101,18 @@ void McuLinkReporter::malformedFrame(const char *what)
 
 void McuLinkReporter::frameIn(const unsigned char *frame, size_t kept, uint64_t wireLength)
 {
-    if (lcMcuFrames().isDebugEnabled())
+    if (lcMcuFrames().isDebugEnabled()) {
         logFrame("in", true, frame, kept, wireLength);
+        DiagLog::traceFrame(true, frame, kept);
+    }
 }
 
 void McuLinkReporter::frameOut(const unsigned char *frame, size_t len)
 {
-    if (lcMcuFrames().isDebugEnabled())
+    if (lcMcuFrames().isDebugEnabled()) {
         logFrame("out", false, frame, len, len);
+        DiagLog::traceFrame(false, frame, len);
+    }
 }
 
 void McuLinkReporter::dumpWritten(const char *path, size_t records)
