@@ -1,3 +1,4 @@
+#include "diaglog.h"
 #include "mainstart.h"
 #include "meventfilter.h"
 #include "servicestatus.h"
@@ -9,9 +10,13 @@
 #include <QDebug>
 #include <QTextCodec>
 
-int main(int argc, char **argv)
+#include <cstdio>
+#include <cstdlib>
+
+static int run(int argc, char **argv)
 {
     StartupCheckpoints::reach(StartupCheckpoints::MainEntered);
+    DiagLog diagLog; // first in, last out: it sees every message of main()
     ServiceStatus::starting();
     Application app(argc, argv);
     StartupCheckpoints::reach(StartupCheckpoints::ApplicationConstructed);
@@ -32,5 +37,17 @@ int main(int argc, char **argv)
     ServiceStatus::stopping();
 
     MEventFilter::DeleteInstance();
-    return result; // mainStart, then app, go in that order
+    return result; // mainStart, app, then diagLog go in that order
+}
+
+// The MCU link's reader and dumper and the platform's threads run as long as
+// the process and reach into static objects: logging categories, the service
+// status, the platform's singletons. exit() would destroy those under them;
+// so once main's own objects are gone in their order, the process ends
+// without destroying any static object. None holds anything to write back.
+int main(int argc, char **argv)
+{
+    const int result = run(argc, argv);
+    std::fflush(nullptr);
+    std::quick_exit(result);
 }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <unistd.h>
 
 static_assert(DLT_USER0 == McuCaptureLinkType, "captures use the first private link-layer type");
 
@@ -85,9 +86,11 @@ std::string McuCaptureRecord::invalidReason() const
     if (keptLength > McuCaptureMaxKept)
         return std::to_string(keptLength) + " frame bytes kept, more than a frame ("
                + std::to_string(McuCaptureMaxKept) + ")";
-    if (fullLength > McuCaptureMaxFrameLength)
+    const uint32_t longest = direction == McuCaptureIn ? uint32_t(McuCaptureMaxFrameLength)
+                                                       : uint32_t(McuCaptureMaxOutboundLength);
+    if (fullLength > longest)
         return "a frame of " + std::to_string(fullLength) + " bytes, longer than any frame of the link ("
-               + std::to_string(McuCaptureMaxFrameLength) + ")";
+               + std::to_string(longest) + ")";
     if (keptLength == 0 || keptLength > fullLength)
         return std::to_string(keptLength) + " bytes kept of a frame of " + std::to_string(fullLength);
     return std::string();
@@ -163,6 +166,19 @@ bool McuCaptureWriter::write(const McuCaptureRecord &record, std::string *error)
     header.len = McuCapturePseudoHeaderSize + record.fullLength;
     pcap_dump(reinterpret_cast<u_char *>(m_dumper), &header, data);
     if (pcap_dump_flush(m_dumper) != 0) {
+        *error = m_path + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool McuCaptureWriter::sync(std::string *error)
+{
+    if (!m_dumper) {
+        *error = "no capture file is open";
+        return false;
+    }
+    if (pcap_dump_flush(m_dumper) != 0 || ::fsync(fileno(pcap_dump_file(m_dumper))) != 0) {
         *error = m_path + ": " + std::strerror(errno);
         return false;
     }

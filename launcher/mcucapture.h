@@ -44,8 +44,10 @@ enum : uint32_t {
     McuCaptureLinkType = 147,            // DLT_USER0
     McuCapturePseudoHeaderSize = 12,
     McuCaptureMaxKept = MCU_FRAME_MAX,   // 268: the longest frame handed on
-    // No frame is longer than the launcher's reassembly buffer.
+    // No inbound frame is longer than the launcher's reassembly buffer; an
+    // outbound one is as long as a sender made it, and a send's length is an int.
     McuCaptureMaxFrameLength = MCU_RECV_BUF_SIZE,
+    McuCaptureMaxOutboundLength = INT32_MAX,
 };
 
 // One record. Fixed size, so that a ring of them needs no allocation.
@@ -64,7 +66,8 @@ struct McuCaptureRecord {
     void stampNow();
 
     // Empty when the record can be written: a frame keeps 1 to 268 bytes, no
-    // more than its length, which is at most 10240; an event keeps none.
+    // more than its length, which is at most 10240 inbound and 2^31 - 1
+    // outbound; an event keeps none.
     std::string invalidReason() const;
 };
 
@@ -86,6 +89,9 @@ public:
     // the record being written. False, with the reason, for a record that
     // invalidReason() refuses, a writer that is not open, or a failed write.
     bool write(const McuCaptureRecord &record, std::string *error);
+    // Waits until what was written is on the disk, not only in the kernel's
+    // cache, so that it survives the power going.
+    bool sync(std::string *error);
     void close();
 
 private:

@@ -4,14 +4,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
@@ -21,16 +21,83 @@ static_assert(24 + McuFlightRecorder::Capacity * (16 + McuCapturePseudoHeaderSiz
 
 const char Prefix[] = "mcu-";
 const char Suffix[] = ".pcap";
+// A dump is written under its name and this suffix, then renamed: a name
+// without it is always a whole dump, whenever the power went.
+const char TempSuffix[] = ".tmp";
 
-// Dumps are ordered by the sequence number in their name, not by time: the
-// launcher itself moves the wall clock, and file times with it.
-unsigned sequenceOf(const char *name)
+bool isDigit(char c)
 {
-    const size_t len = std::strlen(name);
-    if (len < sizeof Prefix + sizeof Suffix || std::strncmp(name, Prefix, sizeof Prefix - 1) != 0
-        || std::strcmp(name + len - (sizeof Suffix - 1), Suffix) != 0)
-        return 0;
-    return unsigned(std::strtoul(name + sizeof Prefix - 1, nullptr, 10));
+    return c >= '0' && c <= '9';
+}
+
+// Skips n digits at p; false when there are fewer.
+bool skipDigits(const char *&p, int n)
+{
+    for (; n > 0; --n, ++p) {
+        if (!isDigit(*p))
+            return false;
+    }
+    return true;
+}
+
+// The launcher's own names, and nothing else: "mcu-", the sequence (decimal,
+// fitting 64 bits), "-", the local time as YYYYmmdd-HHMMSS or "unknown-time",
+// "-", the reason in lower case and dashes, ".pcap", then tail. What a person
+// or another program leaves in the directory is never counted or removed.
+bool parseName(const char *name, const char *tail, uint64_t *sequence, size_t *sequenceEnd)
+{
+    if (std::strncmp(name, Prefix, sizeof Prefix - 1) != 0)
+        return false;
+    const char *p = name + sizeof Prefix - 1;
+    uint64_t seq = 0;
+    const char *digits = p;
+    for (; isDigit(*p); ++p) {
+        const unsigned d = unsigned(*p - '0');
+        if (seq > (UINT64_MAX - d) / 10)
+            return false;
+        seq = seq * 10 + d;
+    }
+    if (p == digits || seq == 0 || *p++ != '-')
+        return false;
+    const size_t end = size_t(p - 1 - name);
+    static const char Unknown[] = "unknown-time";
+    if (std::strncmp(p, Unknown, sizeof Unknown - 1) == 0)
+        p += sizeof Unknown - 1;
+    else if (!skipDigits(p, 8) || *p++ != '-' || !skipDigits(p, 6))
+        return false;
+    if (*p++ != '-' || !((*p >= 'a' && *p <= 'z') || *p == '-'))
+        return false;
+    while ((*p >= 'a' && *p <= 'z') || *p == '-')
+        ++p;
+    if (std::strncmp(p, Suffix, sizeof Suffix - 1) != 0 || std::strcmp(p + sizeof Suffix - 1, tail) != 0)
+        return false;
+    *sequence = seq;
+    *sequenceEnd = end;
+    return true;
+}
+
+struct Dump {
+    uint64_t sequence;
+    size_t sequenceEnd; // where the sequence ends in name
+    std::string name;
+    bool operator<(const Dump &o) const { return sequence != o.sequence ? sequence < o.sequence : name < o.name; }
+};
+
+std::string nameWith(uint64_t sequence, const char *rest)
+{
+    char head[32];
+    std::snprintf(head, sizeof head, "%s%06" PRIu64, Prefix, sequence);
+    return head + std::string(rest);
+}
+
+bool syncDirectory(const std::string &dir)
+{
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
 }
 
 // mkdir -p, for a PC whose state directory does not exist yet.
@@ -44,6 +111,47 @@ bool makeDirectories(const std::string &dir)
             return false;
     }
     return true;
+}
+
+// The dumps in the directory, oldest first. Temporary files left by a write
+// that the power or the end of the process cut short are removed: the dumper
+// is the only writer in its directory.
+std::vector<Dump> scan(const std::string &dir)
+{
+    std::vector<Dump> dumps;
+    DIR *d = ::opendir(dir.c_str());
+    if (!d)
+        return dumps;
+    while (const struct dirent *e = ::readdir(d)) {
+        Dump dump;
+        if (parseName(e->d_name, "", &dump.sequence, &dump.sequenceEnd)) {
+            dump.name = e->d_name;
+            dumps.push_back(std::move(dump));
+        } else if (parseName(e->d_name, TempSuffix, &dump.sequence, &dump.sequenceEnd)) {
+            ::unlinkat(dirfd(d), e->d_name, 0);
+        }
+    }
+    ::closedir(d);
+    std::sort(dumps.begin(), dumps.end());
+    return dumps;
+}
+
+// Numbers run out only when a file brings the largest one: the newest dumps
+// but one are kept as 1, 2, ... in their order, the rest go.
+void renumber(const std::string &dir, std::vector<Dump> *dumps)
+{
+    const size_t keep = McuDumper::KeptDumps - 1;
+    const size_t drop = dumps->size() > keep ? dumps->size() - keep : 0;
+    for (size_t i = 0; i < drop; ++i)
+        ::unlink((dir + '/' + (*dumps)[i].name).c_str());
+    dumps->erase(dumps->begin(), dumps->begin() + long(drop));
+    uint64_t sequence = 0;
+    for (Dump &dump : *dumps) {
+        const std::string rest = dump.name.substr(dump.sequenceEnd);
+        const std::string name = nameWith(++sequence, rest.c_str());
+        ::rename((dir + '/' + dump.name).c_str(), (dir + '/' + name).c_str());
+        dump = {sequence, name.size() - rest.size(), name};
+    }
 }
 
 } // namespace
@@ -130,65 +238,50 @@ void McuDumper::write(const char *reason)
     if (n == 0 || serial == m_dumpedSerial)
         return;
 
+    std::string error;
+    if (!makeDirectories(m_dir)) {
+        error = m_dir + ": " + std::strerror(errno);
+        if (m_observer)
+            m_observer->dumpFailed(error.c_str());
+        return;
+    }
+    std::vector<Dump> dumps = scan(m_dir);
+    if (!dumps.empty() && dumps.back().sequence == UINT64_MAX)
+        renumber(m_dir, &dumps);
+    const uint64_t sequence = dumps.empty() ? 1 : dumps.back().sequence + 1;
+
     char stamp[32] = "unknown-time";
     const time_t now = time(nullptr);
     struct tm local;
     if (localtime_r(&now, &local))
         std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
-    char name[96];
-    std::snprintf(name, sizeof name, "%s%06u-%s-%s%s", Prefix, nextSequence(), stamp, reason, Suffix);
+    const std::string rest = "-" + std::string(stamp) + "-" + reason + Suffix;
+    const std::string name = nameWith(sequence, rest.c_str());
     const std::string path = m_dir + '/' + name;
+    const std::string temp = path + TempSuffix;
 
-    std::string error;
     McuCaptureWriter writer;
-    bool written = makeDirectories(m_dir);
-    if (!written)
-        error = m_dir + ": " + std::strerror(errno);
-    else
-        written = writer.open(path, &error);
+    bool written = writer.open(temp, &error);
     for (size_t i = 0; written && i < n; ++i)
         written = writer.write(m_snapshot[i], &error);
+    written = written && writer.sync(&error);
     writer.close();
+    if (written && ::rename(temp.c_str(), path.c_str()) != 0) {
+        error = path + ": " + std::strerror(errno);
+        written = false;
+    }
     if (!written) {
-        if (error.empty())
-            error = path;
-        ::unlink(path.c_str());
+        ::unlink(temp.c_str());
         if (m_observer)
             m_observer->dumpFailed(error.c_str());
         return;
     }
+    // The rename itself is on the disk only once the directory is.
+    syncDirectory(m_dir);
     m_dumpedSerial = serial;
-    prune();
+    dumps.push_back({sequence, name.size() - rest.size(), name});
+    for (size_t i = 0; i + KeptDumps < dumps.size(); ++i)
+        ::unlink((m_dir + '/' + dumps[i].name).c_str());
     if (m_observer)
         m_observer->dumpWritten(path.c_str(), n);
-}
-
-// Dumper thread. One past the highest sequence in the directory.
-unsigned McuDumper::nextSequence() const
-{
-    unsigned highest = 0;
-    if (DIR *d = ::opendir(m_dir.c_str())) {
-        while (const struct dirent *e = ::readdir(d))
-            highest = std::max(highest, sequenceOf(e->d_name));
-        ::closedir(d);
-    }
-    return highest + 1;
-}
-
-// Dumper thread. Deletes all but the newest KeptDumps dumps.
-void McuDumper::prune() const
-{
-    std::vector<std::pair<unsigned, std::string>> dumps;
-    if (DIR *d = ::opendir(m_dir.c_str())) {
-        while (const struct dirent *e = ::readdir(d)) {
-            if (const unsigned seq = sequenceOf(e->d_name))
-                dumps.emplace_back(seq, e->d_name);
-        }
-        ::closedir(d);
-    }
-    if (dumps.size() <= KeptDumps)
-        return;
-    std::sort(dumps.begin(), dumps.end());
-    for (size_t i = 0; i + KeptDumps < dumps.size(); ++i)
-        ::unlink((m_dir + '/' + dumps[i].second).c_str());
 }

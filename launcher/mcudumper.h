@@ -12,8 +12,10 @@ class McuLinkObserver;
 // Writes the flight recorder's ring to a capture file on a thread of its own,
 // so that neither the reader nor a sender ever waits for a disk. At most 8
 // dumps stay in the directory, the oldest go first; each holds at most 1024
-// records, well under 1 MB. A dump that cannot be written costs one line
-// through the observer and nothing else.
+// records, well under 1 MB. Their numbers go on from the highest in the
+// directory, across restarts; files not named as dumps are left alone. A dump
+// is on the disk whole or not at all, whenever the power goes. A dump that
+// cannot be written costs one line through the observer and nothing else.
 //
 // Threads: start() and stop() belong to the link's controlling thread;
 // request() may come from any thread.
@@ -40,8 +42,6 @@ private:
     static void *entry(void *self);
     void run();
     void write(const char *reason);
-    unsigned nextSequence() const;
-    void prune() const;
 
     const McuFlightRecorder &m_recorder;   // fixed at construction
     McuLinkObserver *m_observer;           // fixed at construction; may be null

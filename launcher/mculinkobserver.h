@@ -29,6 +29,9 @@ public:
     virtual void linkDown(int /*error*/) {}
     // Still no service: at most once every 30 s while an outage lasts.
     virtual void linkStillDown(unsigned /*attempts*/, long /*downMs*/) {}
+    // The launcher's own path could not be bound (error: the unlink's errno,
+    // else the bind's); connections go out unnamed until a bind works again.
+    virtual void ownPathRefused(const char * /*path*/, int /*error*/) {}
     // A peer outside the allowed users answered; it got nothing and is dropped.
     virtual void peerRefused(const McuPeerCredentials & /*peer*/) {}
     // A frame could not go on a connection that is up: error is send()'s

@@ -1,5 +1,6 @@
 #include "mculinkreporter.h"
 
+#include "diaglog.h"
 #include "logcategories.h"
 #include "servicestatus.h"
 #include "startupcheckpoints.h"
@@ -77,6 +78,12 @@ void McuLinkReporter::linkStillDown(unsigned attempts, long downMs)
     qCInfo(lcMcu, "MCU service still unreachable after %ld s, %u reconnect attempts", downMs / 1000, attempts);
 }
 
+void McuLinkReporter::ownPathRefused(const char *path, int error)
+{
+    qCWarning(lcMcu, "cannot bind the link's own path %s: %s (errno %d); connecting without it", path,
+              std::strerror(error), error);
+}
+
 void McuLinkReporter::peerRefused(const McuPeerCredentials &peer)
 {
     qCWarning(lcMcu, "refused MCU peer pid %d uid %u: not an allowed user", int(peer.pid), unsigned(peer.uid));
@@ -94,14 +101,18 @@ void McuLinkReporter::malformedFrame(const char *what)
 
 void McuLinkReporter::frameIn(const unsigned char *frame, size_t kept, uint64_t wireLength)
 {
-    if (lcMcuFrames().isDebugEnabled())
+    if (lcMcuFrames().isDebugEnabled()) {
         logFrame("in", true, frame, kept, wireLength);
+        DiagLog::traceFrame(true, frame, kept);
+    }
 }
 
 void McuLinkReporter::frameOut(const unsigned char *frame, size_t len)
 {
-    if (lcMcuFrames().isDebugEnabled())
+    if (lcMcuFrames().isDebugEnabled()) {
         logFrame("out", false, frame, len, len);
+        DiagLog::traceFrame(false, frame, len);
+    }
 }
 
 void McuLinkReporter::dumpWritten(const char *path, size_t records)

@@ -13,6 +13,7 @@ public:
     void greeted() override;
     void linkDown(int error) override;
     void linkStillDown(unsigned attempts, long downMs) override;
+    void ownPathRefused(const char *path, int error) override;
     void peerRefused(const McuPeerCredentials &peer) override;
     void sendFailed(int error, int len) override;
     void malformedFrame(const char *what) override;

@@ -330,11 +330,14 @@ bool McuTransport::pause(int ms)
 
 // Unlinks the own path, opens, binds and connects a new socket. Returns the
 // socket (-1 if none could be made); *connected tells whether the service
-// took it. A failed bind leaves an unnamed socket, which still connects.
+// took it. A failed bind leaves an unnamed socket, which still connects; the
+// observer hears of it once, not at every retry.
 int McuTransport::connectSocket(bool *connected)
 {
     *connected = false;
-    ::unlink(m_ownAddr.sun_path);
+    // The unlink's failure is the reason to give: a path that stays (another
+    // user's, in a sticky /tmp) makes the bind fail with only EADDRINUSE.
+    const int unlinkError = ::unlink(m_ownAddr.sun_path) == 0 || errno == ENOENT ? 0 : errno;
     // Non-blocking: a service whose backlog is full must not hold up the
     // starting thread or a reader that is asked to stop.
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -342,7 +345,14 @@ int McuTransport::connectSocket(bool *connected)
         m_connectError = errno;
         return -1;
     }
-    ::bind(fd, reinterpret_cast<const struct sockaddr *>(&m_ownAddr), sizeof m_ownAddr);
+    if (::bind(fd, reinterpret_cast<const struct sockaddr *>(&m_ownAddr), sizeof m_ownAddr) == 0) {
+        m_ownPathRefused = false;
+    } else {
+        const int error = unlinkError ? unlinkError : errno;
+        if (!m_ownPathRefused && m_observer)
+            m_observer->ownPathRefused(m_ownAddr.sun_path, error);
+        m_ownPathRefused = true;
+    }
     *connected = ::connect(fd, reinterpret_cast<const struct sockaddr *>(&m_serviceAddr), m_serviceAddrLen) == 0;
     m_connectError = *connected ? 0 : errno;
     return fd;

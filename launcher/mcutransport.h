@@ -94,6 +94,7 @@ private:
     McuDumper m_dumper;                // thread-safe requests; started and stopped with the reader
     McuPeerCredentials m_lastRefused;  // reader thread (the controlling thread's before it runs)
     int m_connectError = 0;            // reader thread (likewise): errno of the last failed connect, 0 once connected
+    bool m_ownPathRefused = false;     // reader thread (likewise): the last bind failed and was reported
 
     McuSendLock m_sendLock;               // guards the two below and the bytes of one frame on the wire
     int m_sendFd;                      // m_fd while connected, else -1 (swapped only under m_sendLock)

@@ -9,4 +9,5 @@ before_install() {
 }
 
 install_missing cmake g++ make binutils pkg-config qtbase5-dev qtmultimedia5-dev libbenchmark-dev \
-    libsystemd-dev systemd libpcap-dev tshark pulseaudio pulseaudio-utils
+    libsystemd-dev systemd libpcap-dev tshark pulseaudio pulseaudio-utils \
+    libdlt-dev dlt-daemon dlt-tools iproute2

@@ -45,10 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     McuCaptureReader copy;
     if (!copy.openBytes(reinterpret_cast<unsigned char *>(written), writtenSize, "copy", &error))
         std::abort();
-    for (const McuCaptureRecord &expected : records) {
+    for (const McuCaptureRecord &expected : records)
         if (copy.next(&r, &error) != McuCaptureReader::Record || !same(r, expected))
             std::abort();
-    }
     if (copy.next(&r, &error) != McuCaptureReader::End)
         std::abort();
     copy.close();

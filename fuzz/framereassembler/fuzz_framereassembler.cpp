@@ -24,10 +24,9 @@ public:
         std::memcpy(&len, frame + 8, sizeof len);
         if (len > MCU_FRAME_MAX)
             std::abort();
-        for (uint32_t i = len > MCU_LONG_HEADER_SIZE ? len : uint32_t(MCU_LONG_HEADER_SIZE); i < MCU_FRAME_MAX; ++i) {
+        for (uint32_t i = len > MCU_LONG_HEADER_SIZE ? len : uint32_t(MCU_LONG_HEADER_SIZE); i < MCU_FRAME_MAX; ++i)
             if (frame[i] != 0)
                 std::abort();
-        }
     }
 };
 

@@ -68,13 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (second.loadBytes(data + split, size - split, "second", &error))
         compare(first, second, false);
 
-    const bool whole = ScenarioWriter::write(first, "first", [](const std::string &line) {
-        ScenarioCommand c;
-        std::string why;
-        if (!ScenarioCommand::parse(line, &c, &why))
-            std::abort();
-    }, &error);
-    if (!whole)
+    ScenarioCommand c;
+    if (!ScenarioWriter::write(first, "first", [&c, &error](const std::string &line) {
+            if (!ScenarioCommand::parse(line, &c, &error))
+                std::abort();
+        }, &error))
         std::abort();
     return 0;
 }

@@ -8,8 +8,11 @@
 //                             of the platform makes.
 // A signal handler may only write to a pipe; a thread of the platform reads
 // the signal's number from it and acts at once, from an ordinary thread.
-// Limits: signals that arrive while the pipe is full (64 KiB of unread
-// numbers) are lost, which only a flood of kills can cause.
+// A signal that comes again before its number was read is counted and not
+// written again, so the pipe holds at most one byte per signal and never
+// fills; its write end is non-blocking all the same, so that a handler can
+// never wait. Every SIGUSR1 still toggles; SIGTERM, SIGINT and SIGUSR2 that
+// come together act once, as they would have anyway.
 
 #include "journal.h"
 #include "visibility_p.h"
@@ -17,6 +20,7 @@
 #include <QCoreApplication>
 #include <QMetaObject>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -28,12 +32,17 @@
 namespace {
 
 int g_signalPipe[2] = {-1, -1};
+// Per signal: how often it came since the watcher last took its count.
+std::atomic<unsigned> g_received[NSIG];
+static_assert(std::atomic<unsigned>::is_always_lock_free, "signal handlers use only lock-free atomics");
 
 void onSignal(int signo)
 {
-    const unsigned char byte = static_cast<unsigned char>(signo);
     const int saved = errno;
-    (void)!::write(g_signalPipe[1], &byte, 1);
+    if (g_received[signo].fetch_add(1) == 0) {
+        const unsigned char byte = static_cast<unsigned char>(signo);
+        (void)!::write(g_signalPipe[1], &byte, 1);
+    }
     errno = saved;
 }
 
@@ -75,17 +84,20 @@ void watchSignals()
             continue;
         if (n <= 0)
             return;
-        if (signo == SIGUSR1)
-            HostVisibility::toggle();
-        else if (signo == SIGUSR2)
+        const unsigned times = g_received[signo].exchange(0);
+        if (signo == SIGUSR1) {
+            for (unsigned i = 0; i < times; ++i)
+                HostVisibility::toggle();
+        } else if (signo == SIGUSR2) {
             requestFlightRecorderDump();
-        else
+        } else {
             quitOrDie(signo);
+        }
     }
 }
 
 const bool g_watching = [] {
-    if (::pipe2(g_signalPipe, O_CLOEXEC) != 0)
+    if (::pipe2(g_signalPipe, O_CLOEXEC) != 0 || ::fcntl(g_signalPipe[1], F_SETFL, O_NONBLOCK) != 0)
         return false;
     struct sigaction action;
     std::memset(&action, 0, sizeof action);

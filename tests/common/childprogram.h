@@ -36,7 +36,7 @@ public:
     ChildProgram &operator=(const ChildProgram &) = delete;
     ~ChildProgram() { kill(); }
 
-    // False, with the reason in errorString(), when the program did not start.
+    // False, with the reason in errorString(), when no child could be made.
     bool start(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment)
     {
         kill();
@@ -50,15 +50,10 @@ public:
             envStore.push_back(entry.toLocal8Bit());
         std::vector<char *> argv = pointers(argStore), envp = pointers(envStore);
 
-        int output[2], execFailure[2];
+        // A program that cannot be executed shows as exit status 127.
+        int output[2];
         if (::pipe2(output, O_CLOEXEC) != 0)
             return fail(errno);
-        if (::pipe2(execFailure, O_CLOEXEC) != 0) {
-            const int error = errno;
-            ::close(output[0]);
-            ::close(output[1]);
-            return fail(error);
-        }
         const pid_t pid = ::fork();
         if (pid == 0) {
             sigset_t none;
@@ -68,29 +63,13 @@ public:
             ::dup2(output[1], STDOUT_FILENO);
             ::dup2(output[1], STDERR_FILENO);
             ::execvpe(argv[0], argv.data(), envp.data());
-            const int error = errno;
-            (void)!::write(execFailure[1], &error, sizeof error);
             ::_exit(127);
         }
         const int forkError = errno;
         ::close(output[1]);
-        ::close(execFailure[1]);
         if (pid < 0) {
             ::close(output[0]);
-            ::close(execFailure[0]);
             return fail(forkError);
-        }
-        // The pipe closes on a successful exec; otherwise it carries errno.
-        int execError = 0;
-        ssize_t n;
-        do {
-            n = ::read(execFailure[0], &execError, sizeof execError);
-        } while (n < 0 && errno == EINTR);
-        ::close(execFailure[0]);
-        if (n > 0) {
-            ::waitpid(pid, nullptr, 0);
-            ::close(output[0]);
-            return fail(execError);
         }
         ::fcntl(output[0], F_SETFL, O_NONBLOCK);
         m_pid = pid;

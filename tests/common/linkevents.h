@@ -20,6 +20,7 @@ public:
     }
     void linkDown(int error) override { add(QStringLiteral("down %1").arg(error)); }
     void linkStillDown(unsigned, long) override { add(QStringLiteral("still down")); }
+    void ownPathRefused(const char *, int error) override { add(QStringLiteral("unnamed %1").arg(error)); }
     void peerRefused(const McuPeerCredentials &peer) override
     {
         add(QStringLiteral("refused pid %1 uid %2").arg(peer.pid).arg(peer.uid));

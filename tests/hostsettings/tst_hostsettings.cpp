@@ -22,8 +22,6 @@ private Q_SLOTS:
     void init();
     void readsSavedOrDefault_data();
     void readsSavedOrDefault();
-    void typedValueWrittenInProcess();
-    void largeStoreKeepsItsKeys();
     void brokenStoreReadsAsNothingSaved_data();
     void brokenStoreReadsAsNothingSaved();
 
@@ -94,40 +92,6 @@ void tst_HostSettings::readsSavedOrDefault()
     QCOMPARE(value, expected);
     QCOMPARE(HostJournal::lines().size(), 2);
     QVERIFY(HostJournal::lines().last().startsWith(QStringLiteral("DataSaveControl::readSettingData(%1, ").arg(key)));
-}
-
-void tst_HostSettings::typedValueWrittenInProcess()
-{
-    const QString path = m_dir.filePath(QStringLiteral("typed.ini"));
-    {
-        QSettings settings(path, QSettings::IniFormat);
-        settings.setValue(SetupStrIdConst::setupAlterVolume, 27);
-        settings.setValue(SetupStrIdConst::setupSysBeep, false);
-    }
-    useFile(path);
-    QCOMPARE(DataSaveControl::readSettingData(SetupStrIdConst::setupAlterVolume, QVariant(15), QString()), QVariant(27));
-    QCOMPARE(DataSaveControl::readSettingData(SetupStrIdConst::setupSysBeep, QVariant(true), QString()), QVariant(false));
-}
-
-// A store grown to tens of MB by other settings is still read whole.
-void tst_HostSettings::largeStoreKeepsItsKeys()
-{
-    const QString path = m_dir.filePath(QStringLiteral("large.ini"));
-    QFile out(path);
-    QVERIFY(out.open(QIODevice::WriteOnly));
-    out.write("[setup]\nsysLang=3\n[media]\n");
-    const QByteArray filler(60, 'x');
-    for (int i = 0; i < 300000; ++i)
-        out.write("entry" + QByteArray::number(i) + '=' + filler + '\n');
-    out.write("[setup]\nalterVolume=27\n");
-    out.close();
-    QVERIFY(out.size() > 20 * 1024 * 1024);
-    useFile(path);
-
-    QCOMPARE(DataSaveControl::readSettingData(SetupStrIdConst::setupSysLang, QVariant(QStringLiteral("1")), QString()),
-             QVariant(QStringLiteral("3")));
-    QCOMPARE(DataSaveControl::readSettingData(SetupStrIdConst::setupAlterVolume, QVariant(15), QString()),
-             QVariant(QStringLiteral("27")));
 }
 
 void tst_HostSettings::brokenStoreReadsAsNothingSaved_data()

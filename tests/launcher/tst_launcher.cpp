@@ -24,7 +24,8 @@ private Q_SLOTS:
     void ctrlCTearsDownInOrder();
 
 private:
-    // Takes the launcher's connection and its first frame, "application ready".
+    // Drops the connection held, takes the launcher's next one and its first
+    // frame, "application ready".
     void acceptReady(const char *failure);
     // All the launcher wrote so far.
     const QString &output();
@@ -67,6 +68,8 @@ void tst_Launcher::cleanupTestCase()
 
 void tst_Launcher::acceptReady(const char *failure)
 {
+    if (m_fd >= 0)
+        ::close(m_fd);
     m_fd = m_mcu.accept(10000);
     QVERIFY2(m_fd >= 0, failure);
     QByteArray ready(16, '\0');
@@ -101,29 +104,16 @@ void tst_Launcher::endToEnd()
         return;
     QTRY_VERIFY_WITH_TIMEOUT(output().contains(QStringLiteral("InfoModule::allServiceReady()")), 10000);
 
-    // Start order, as the log shows it.
+    // Start order, as the log shows it: settings before modules, stages in turn.
     const QStringList order = {
-        "QApplication===>Application",
-        "QT new Launcher start !!",
-        "app build:",
         "---MainStart---",
-        "\nstart\n",
-        "DataSaveControl::initQSettingPath()",
         "read language: \"es\"",
-        "SysLanguage::exeLanguage(\"es\")",
-        "read right mode: true",
         "UIManager::setRightDrive(true, true)",
-        "ImplicitRuleManager created",
-        "ModuleManager created",
-        "ActivityManager created",
         "ModuleManager::initModule(link)",
         "FirstFrameMonitor::preCheck()",
-        "UI is UI_VESKAR_RDS_1024_600",
         "SvcControl::exeStage(0, false)", // only once the event loop runs
         "ModuleManager::setStartupLevel(1)",
         "SvcControl::exeStage(1, false)",
-        "ModuleManager::setStartupLevel(2)",
-        "SvcControl::stop(false)",
         "InfoModule::allServiceReady()",
     };
     int previous = -1;
@@ -142,8 +132,7 @@ void tst_Launcher::endToEnd()
     QTRY_VERIFY_WITH_TIMEOUT(output().contains(QStringLiteral("Main app normal msg:13078, p1:5, p2:1.")), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(output().contains(QStringLiteral("BaseControl::sendMcuKeyPressedSignal(5, 1)")), 10000);
 
-    // The MCU service goes away and comes back: it hears "ready" again.
-    ::close(m_fd);
+    // The MCU service drops the connection: it hears "ready" again.
     acceptReady("the launcher never reconnected");
     QTRY_VERIFY_WITH_TIMEOUT(output().contains(QStringLiteral("Main App invaild datalen:0")), 10000);
 
@@ -161,19 +150,13 @@ void tst_Launcher::endToEnd()
 // On a PC, Ctrl-C ends the launcher as SIGTERM does: through the event loop.
 void tst_Launcher::ctrlCTearsDownInOrder()
 {
-    ChildProgram launcher;
-    QVERIFY2(launcher.start(QStringLiteral(LAUNCHER_E2E_PATH), {}, environment()), qPrintable(launcher.errorString()));
-    const int fd = m_mcu.accept(10000);
-    QVERIFY(fd >= 0);
-    QByteArray ready(16, '\0');
-    QVERIFY(unixpeer::readFull(fd, ready.data(), 16, 5000));
-    QVERIFY(launcher.signal(SIGINT));
-    QVERIFY(launcher.waitForExit(5000));
-    ::close(fd);
-    QCOMPARE(launcher.exitCode(), 0);
-    const QString out = QString::fromLocal8Bit(launcher.readOutput());
-    m_output += out;
-    QVERIFY(out.contains(QStringLiteral("~MainStart ")));
+    QVERIFY2(m_launcher.start(QStringLiteral(LAUNCHER_E2E_PATH), {}, environment()), qPrintable(m_launcher.errorString()));
+    acceptReady("the launcher never connected");
+    QVERIFY(m_launcher.signal(SIGINT));
+    QVERIFY(m_launcher.waitForExit(5000));
+    QCOMPARE(m_launcher.exitCode(), 0);
+    const int from = m_output.size();
+    QVERIFY(output().indexOf(QStringLiteral("~MainStart "), from) >= 0);
 }
 
 QTEST_GUILESS_MAIN(tst_Launcher)

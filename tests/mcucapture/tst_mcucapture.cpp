@@ -36,37 +36,22 @@ QByteArray pseudoHeader(uint8_t direction, uint8_t event, uint64_t monotonicNs)
     return h;
 }
 
-// pcap records written by libpcap as they stand, so that the reader meets
-// files our writer never makes. A record's orig length is its size unless given.
-struct RawRecord {
-    QByteArray bytes;
-    uint32_t origLength = 0;
-};
-
-bool writeRaw(const QString &path, int linkType, const QList<RawRecord> &records)
+// Capture files laid out by hand (little-endian, version 2.4), so that the
+// reader meets files our writer never makes. A record's orig length is its
+// size unless given.
+QByteArray pcapHeader(uint32_t linkType)
 {
-    pcap_t *dead = pcap_open_dead(linkType, 65535);
-    pcap_dumper_t *dumper = dead ? pcap_dump_open(dead, path.toLocal8Bit().constData()) : nullptr;
-    if (!dumper) {
-        if (dead)
-            pcap_close(dead);
-        return false;
-    }
-    for (const RawRecord &r : records) {
-        struct pcap_pkthdr header = {};
-        header.caplen = uint32_t(r.bytes.size());
-        header.len = r.origLength ? r.origLength : header.caplen;
-        pcap_dump(reinterpret_cast<u_char *>(dumper), &header, reinterpret_cast<const u_char *>(r.bytes.constData()));
-    }
-    pcap_dump_close(dumper);
-    pcap_close(dead);
-    return true;
+    return word(0xa1b2c3d4) + QByteArray::fromHex("02000400") + word(0) + word(0) + word(65535) + word(linkType);
+}
+
+QByteArray pcapRecord(const QByteArray &bytes, uint32_t origLength = 0)
+{
+    return word(0) + word(0) + word(uint32_t(bytes.size())) + word(origLength ? origLength : uint32_t(bytes.size())) + bytes;
 }
 
 } // namespace
 
 Q_DECLARE_METATYPE(McuCaptureRecord)
-Q_DECLARE_METATYPE(RawRecord)
 
 class tst_McuCapture : public QObject
 {
@@ -176,44 +161,40 @@ void tst_McuCapture::writerRefuses()
 
 void tst_McuCapture::readerRefuses_data()
 {
-    // A file of raw records (or of raw bytes, when link type is 0), and the
-    // error. Truncated files, other link types and over-long records are the
-    // replay's test cases.
-    QTest::addColumn<int>("linkType");
-    QTest::addColumn<QList<RawRecord>>("records");
-    QTest::addColumn<QByteArray>("rawFile");
+    QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("error");
 
-    const RawRecord up{pseudoHeader(1, 1, 1)};
-    QTest::newRow("not a capture") << 0 << QList<RawRecord>() << QByteArray("wait-connect 5000\n")
-                                   << "unknown file format";
-    QTest::newRow("record shorter than the pseudo-header")
-        << 147 << QList<RawRecord>{up, {QByteArray(5, '\0')}} << QByteArray()
-        << "record 2: shorter than the pseudo-header (5 bytes)";
-    QTest::newRow("direction 2") << 147 << QList<RawRecord>{{pseudoHeader(2, 0, 1) + normal(1, 2, 3)}} << QByteArray()
+    const QByteArray user0 = pcapHeader(147), up = pcapRecord(pseudoHeader(1, 1, 1));
+    const QByteArray ipv4 = QByteArray::fromHex("4500001c000100004011f96e7f0000017f000001");
+    QTest::newRow("not a capture") << QByteArray("wait-connect 5000\n") << "unknown file format";
+    QTest::newRow("truncated") << (user0 + up + pcapRecord(pseudoHeader(0, 0, 1) + normal(13078, 5, 1))).chopped(10)
+                               << "record 2: truncated dump file";
+    QTest::newRow("another link-layer type") << pcapHeader(1) + pcapRecord(QByteArray::fromHex("ffffffffffff0200000000010800") + ipv4)
+                                             << "link-layer type 1 is not the MCU link's (147, USER0)";
+    QTest::newRow("another protocol") << user0 + pcapRecord(ipv4) << "record 1: not an MCU link pseudo-header (direction 69";
+    QTest::newRow("record shorter than the pseudo-header") << user0 + up + pcapRecord(QByteArray(5, '\0'))
+                                                           << "record 2: shorter than the pseudo-header (5 bytes)";
+    QTest::newRow("direction 2") << user0 + pcapRecord(pseudoHeader(2, 0, 1) + normal(1, 2, 3))
                                  << "record 1: not an MCU link pseudo-header (direction 2, event 0, reserved 0 0)";
-    QTest::newRow("frame longer than any") << 147 << QList<RawRecord>{{pseudoHeader(0, 0, 1) + QByteArray(268, 'x'), 12 + 20000}}
-                                           << QByteArray() << "record 1: a frame of 20000 bytes, longer than any frame of the link";
-    QTest::newRow("link down with bytes") << 147 << QList<RawRecord>{{pseudoHeader(0, 2, 1) + normal(1, 2, 3)}} << QByteArray()
+    QTest::newRow("record longer than a frame") << user0 + up + pcapRecord(pseudoHeader(0, 0, 1) + QByteArray(269, 'x'))
+                                                << "record 2: 269 frame bytes kept, more than a frame (268)";
+    QTest::newRow("frame longer than any") << user0 + pcapRecord(pseudoHeader(0, 0, 1) + QByteArray(268, 'x'), 12 + 20000)
+                                           << "record 1: a frame of 20000 bytes, longer than any frame of the link";
+    QTest::newRow("link down with bytes") << user0 + pcapRecord(pseudoHeader(0, 2, 1) + normal(1, 2, 3))
                                           << "record 1: a link event carries 16 frame bytes";
-    QTest::newRow("more captured than sent") << 147 << QList<RawRecord>{{pseudoHeader(0, 0, 1) + normal(1, 2, 3), 20}}
-                                             << QByteArray() << "record 1: 28 bytes captured of a record of 20";
+    QTest::newRow("more captured than sent") << user0 + pcapRecord(pseudoHeader(0, 0, 1) + normal(1, 2, 3), 20)
+                                             << "record 1: 28 bytes captured of a record of 20";
 }
 
 void tst_McuCapture::readerRefuses()
 {
-    QFETCH(int, linkType);
-    QFETCH(QList<RawRecord>, records);
-    QFETCH(QByteArray, rawFile);
+    QFETCH(QByteArray, file);
     QFETCH(QString, error);
 
     const QString path = m_dir.filePath(QTest::currentDataTag());
-    if (linkType == 0) {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(rawFile) == rawFile.size());
-    } else {
-        QVERIFY(writeRaw(path, linkType, records));
-    }
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(file) == file.size());
+    f.close();
     std::vector<McuCaptureRecord> read(1);
     std::string why;
     QVERIFY(!McuCaptureReader::readAll(path.toStdString(), &read, &why));

@@ -138,7 +138,6 @@ void tst_McuClock::rdsTime_data()
     QTest::newRow("setting on, 23:59") << "true" << 23 << 59 << true;
     QTest::newRow("hour 24 ignored") << "true" << 24 << 0 << false;
     QTest::newRow("minute 60 ignored") << "true" << 12 << 60 << false;
-    QTest::newRow("setting off, hour 24") << "false" << 24 << 0 << false;
 }
 
 void tst_McuClock::rdsTime()

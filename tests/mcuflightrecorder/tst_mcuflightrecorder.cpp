@@ -51,6 +51,7 @@ class tst_McuFlightRecorder : public QObject
 private Q_SLOTS:
     void initTestCase() { TestMessages::install(); }
     void sessionLeavesItsDumps();
+    void keepsTheNewestEight_data();
     void keepsTheNewestEight();
     void unwritableDirectoryCostsOneLine();
 };
@@ -78,6 +79,9 @@ void tst_McuFlightRecorder::sessionLeavesItsDumps()
     QTRY_COMPARE(observer.dumps().size(), 1);
     const QByteArray reply = normal(12, 186, 0);
     QCOMPARE(t.sendData(reply.constData(), reply.size()), 0);
+    // Longer than any inbound frame can be: kept capped, as those are.
+    const QByteArray bulk(20000, 'b');
+    QCOMPARE(t.sendData(bulk.constData(), bulk.size()), 0);
     const QByteArray negativeLen = longFrame(12, QByteArray(4, 'z'), 0xFFFFFFFFu);
     QVERIFY(link.write(negativeLen));
     QTRY_COMPARE(observer.dumps().size(), 2);
@@ -109,6 +113,7 @@ void tst_McuFlightRecorder::sessionLeavesItsDumps()
         QStringLiteral("in 268/284 ") + hex(oversize.left(268)),
         QStringLiteral("in 16/16 ") + hex(tail),
         QStringLiteral("out 16/16 ") + hex(reply),
+        QStringLiteral("out 268/20000 ") + hex(bulk.left(268)),
         QStringLiteral("in down"),
     };
     QCOMPARE(got, expected);
@@ -116,10 +121,48 @@ void tst_McuFlightRecorder::sessionLeavesItsDumps()
         QVERIFY(records[i].monotonicNs >= records[i - 1].monotonicNs);
 }
 
+void tst_McuFlightRecorder::keepsTheNewestEight_data()
+{
+    // What the directory holds before, its dumps and the files that are not,
+    // and the numbers of the first and the last of the eight dumps left after
+    // eleven more.
+    QTest::addColumn<QStringList>("dumps");
+    QTest::addColumn<QStringList>("foreign");
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("last");
+    const QString stamp = QStringLiteral("-20260101-000000-link-down.pcap");
+    QTest::newRow("empty") << QStringList() << QStringList() << "000004" << "000011";
+    QTest::newRow("dumps of an earlier run") << QStringList{"mcu-000003" + stamp, "mcu-000012" + stamp} << QStringList()
+                                             << "000016" << "000023";
+    QTest::newRow("number past 32 bits") << QStringList{"mcu-4294967295" + stamp} << QStringList() << "4294967299"
+                                         << "4294967306";
+    // No number is left after it: the dumps are numbered afresh.
+    QTest::newRow("largest number") << QStringList{"mcu-18446744073709551615" + stamp} << QStringList() << "000005"
+                                    << "000012";
+    QTest::newRow("foreign and garbage names")
+        << QStringList{"mcu-000002-unknown-time-request.pcap"}
+        << QStringList{"notes.txt", "mcu-.pcap", "mcu-12x" + stamp, "mcu-000009-today-link-down.pcap",
+                       "mcu-000009" + stamp + ".orig", "mcu-18446744073709551616" + stamp, "mcu-000000" + stamp}
+        << "000006" << "000013";
+}
+
 void tst_McuFlightRecorder::keepsTheNewestEight()
 {
-    QTemporaryDir dumps;
-    TransportLink link("eight", dumps.path().toLocal8Bit());
+    QFETCH(QStringList, dumps);
+    QFETCH(QStringList, foreign);
+    QFETCH(QString, first);
+    QFETCH(QString, last);
+
+    QTemporaryDir dir;
+    for (const QString &name : dumps + foreign) {
+        QFile f(dir.filePath(name));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    // A dump the power cut short: never counted, and cleared away.
+    QFile torn(dir.filePath(QStringLiteral("mcu-000099-20260101-000000-malformed.pcap.tmp")));
+    QVERIFY(torn.open(QIODevice::WriteOnly));
+    torn.close();
+    TransportLink link("eight", dir.path().toLocal8Bit());
     McuTransport &t = link.t;
     LinkEvents &observer = link.observer;
     QVERIFY(link.start());
@@ -133,10 +176,15 @@ void tst_McuFlightRecorder::keepsTheNewestEight()
     t.requestDump();
     t.stop();
 
-    const QStringList files = QDir(dumps.path()).entryList({QStringLiteral("mcu-*.pcap")}, QDir::Files, QDir::Name);
+    QStringList files = QDir(dir.path()).entryList(QDir::Files);
+    for (const QString &name : foreign)
+        QVERIFY2(files.removeOne(name), qPrintable(name));
     QCOMPARE(files.size(), 8);
-    QVERIFY(files.first().startsWith(QStringLiteral("mcu-000004-")));
-    QVERIFY(files.last().startsWith(QStringLiteral("mcu-000011-")));
+    std::sort(files.begin(), files.end(), [](const QString &a, const QString &b) {
+        return a.section('-', 1, 1).toULongLong() < b.section('-', 1, 1).toULongLong();
+    });
+    QVERIFY2(files.first().startsWith("mcu-" + first + "-"), qPrintable(files.join(' ')));
+    QVERIFY2(files.last().startsWith("mcu-" + last + "-"), qPrintable(files.join(' ')));
     QCOMPARE(observer.dumps().size(), 11);
 }
 

@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <memory>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 using McuTestFrames::normal;
@@ -107,9 +108,13 @@ private Q_SLOTS:
 void tst_McuRecovery::outageCostsOneLine_data()
 {
     QTest::addColumn<bool>("upAtStart");
+    QTest::addColumn<bool>("ownPathTaken");
     QTest::addColumn<QByteArray>("line");
-    QTest::newRow("service closes and stays away") << true << QByteArray("Main App invaild datalen:0\n");
-    QTest::newRow("service not there at start") << false << QByteArray("-main app socket read failed with error: 22\n");
+    QTest::newRow("service closes and stays away") << true << false << QByteArray("Main App invaild datalen:0\n");
+    QTest::newRow("service not there at start") << false << false
+                                                << QByteArray("-main app socket read failed with error: 22\n");
+    // Every retry fails to bind too, and the link goes on unnamed.
+    QTest::newRow("own path cannot be removed") << true << true << QByteArray("Main App invaild datalen:0\n");
 }
 
 // The first failure of an outage prints the link's own line, the retries
@@ -118,9 +123,12 @@ void tst_McuRecovery::outageCostsOneLine_data()
 void tst_McuRecovery::outageCostsOneLine()
 {
     QFETCH(bool, upAtStart);
+    QFETCH(bool, ownPathTaken);
     QFETCH(QByteArray, line);
 
     TransportLink link("outage");
+    const auto removeTaken = qScopeGuard([&] { ::rmdir(link.names.ownPath.c_str()); });
+    QVERIFY(!ownPathTaken || ::mkdir(link.names.ownPath.c_str(), 0700) == 0);
     if (!upAtStart)
         link.stopListening();
     McuTransport &t = link.t;
@@ -151,6 +159,8 @@ void tst_McuRecovery::outageCostsOneLine()
 
     QCOMPARE(out.take(), line);
     QStringList expected;
+    if (ownPathTaken)
+        expected << QStringLiteral("unnamed %1").arg(EISDIR);
     if (upAtStart)
         expected << QStringLiteral("up pid %1 uid 0 after none").arg(getpid()) << QStringLiteral("down 0");
     else

@@ -3,7 +3,6 @@
 #include <capturesession.h>
 #include <mcucapture.h>
 #include <replaycomparison.h>
-#include <scenariocommand.h>
 #include <scenariowriter.h>
 
 #include <childprogram.h>
@@ -26,36 +25,21 @@ QByteArray versionFrame(const QByteArray &customer)
                                     + (char(sdk.size()) + sdk) + char(13) + date);
 }
 
-McuCaptureRecord frameRecord(McuCaptureDirection direction, const QByteArray &bytes, uint64_t ms)
-{
-    McuCaptureRecord r = McuCaptureRecord::frame(direction, reinterpret_cast<const unsigned char *>(bytes.constData()),
-                                                 size_t(bytes.size()));
-    r.monotonicNs = ms * 1000000;
-    return r;
-}
-
 McuCaptureRecord atNs(McuCaptureRecord r, uint64_t ns)
 {
     r.monotonicNs = ns;
     return r;
 }
 
-McuCaptureRecord linkRecord(McuCaptureEvent event, McuCaptureDirection by, uint64_t ms)
+McuCaptureRecord frameRecord(McuCaptureDirection direction, const QByteArray &bytes, uint64_t ms)
 {
-    McuCaptureRecord r = McuCaptureRecord::linkEvent(event, by);
-    r.monotonicNs = ms * 1000000;
-    return r;
+    const auto *b = reinterpret_cast<const unsigned char *>(bytes.constData());
+    return atNs(McuCaptureRecord::frame(direction, b, size_t(bytes.size())), ms * 1000000);
 }
 
-// A capture file as it stands (little-endian, version 2.4), whatever its link-layer
-// type and records hold, its last `cut` bytes left off.
-bool writePcap(const QString &path, uint32_t linkType, const QList<QByteArray> &records, int cut = 0)
+McuCaptureRecord linkRecord(McuCaptureEvent event, McuCaptureDirection by, uint64_t ms)
 {
-    QByteArray bytes = word(0xa1b2c3d4) + QByteArray::fromHex("02000400") + word(0) + word(0) + word(65535) + word(linkType);
-    for (const QByteArray &r : records)
-        bytes += word(0) + word(0) + word(uint32_t(r.size())) + word(uint32_t(r.size())) + r;
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes.chopped(cut)) == bytes.size() - cut;
+    return atNs(McuCaptureRecord::linkEvent(event, by), ms * 1000000);
 }
 
 // One frame on either side of a comparison.
@@ -64,15 +48,6 @@ struct Side {
     size_t record;   // expected: its record; received: the last record played before it
     QByteArray frame;
 };
-
-QString verdictText(const ReplayComparison::Entry &e)
-{
-    static const char *const names[] = {"matched", "missing", "extra", "different", "not compared"};
-    QString text = names[e.verdict];
-    if (e.verdict == ReplayComparison::Matched && !e.sameBytes)
-        text += " by form";
-    return text + (e.replayOnly ? " after " : " ") + QString::number(e.record);
-}
 
 } // namespace
 
@@ -137,9 +112,11 @@ void tst_McuReplay::compare()
         else
             comparison.receive(0, s.record, FrameDecoder::decode(bytes.data(), bytes.size()), false);
     }
+    static const char *const names[] = {"matched", "missing", "extra", "different", "not compared"};
     QStringList got;
     for (const ReplayComparison::Entry &e : comparison.entries())
-        got << verdictText(e);
+        got << names[e.verdict] + QString(e.verdict == ReplayComparison::Matched && !e.sameBytes ? " by form" : "")
+                   + (e.replayOnly ? " after " : " ") + QString::number(e.record);
     QCOMPARE(got, verdicts);
     QCOMPARE(comparison.allArrived(0), allArrived);
 }
@@ -194,13 +171,11 @@ void tst_McuReplay::scenarioFromCapture()
     std::vector<std::string> got;
     QVERIFY2(ScenarioWriter::write(session, "test.pcap", [&got](const std::string &line) { got.push_back(line); }, &why),
              why.c_str());
-    QStringList body;   // whitespace runs made one space, so that the aligned comments compare plainly
-    for (size_t i = 0; i < got.size(); ++i) {
-        ScenarioCommand c;
-        QVERIFY2(ScenarioCommand::parse(got[i], &c, &why), (got[i] + ": " + why).c_str());
-        if (i >= 2)
-            body << QString::fromStdString(got[i]).simplified();
-    }
+    // Whitespace runs made one space, so that the aligned comments compare
+    // plainly; that every line parses is the fuzz target's property.
+    QStringList body;
+    for (size_t i = 2; i < got.size(); ++i)
+        body << QString::fromStdString(got[i]).simplified();
     QCOMPARE(body, lines);
 }
 
@@ -209,18 +184,11 @@ void tst_McuReplay::refusesBadCapture_data()
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("error");
 
-    const auto path = [this](const char *name) { return m_dir.filePath(name); };
-    // Pseudo-headers: the launcher brings the link up; the MCU service sends a frame.
-    const QByteArray linkUp = QByteArray::fromHex("010100000000000000000000"), inbound(12, '\0');
-    QVERIFY(writePcap(path("truncated"), 147, {linkUp, inbound + normal(13078, 5, 1)}, 10));
-    QTest::newRow("truncated") << path("truncated") << "record 2: truncated dump file";
-    const QByteArray ipv4 = QByteArray::fromHex("4500001c000100004011f96e7f0000017f000001");
-    QVERIFY(writePcap(path("ethernet"), 1, {QByteArray::fromHex("ffffffffffff0200000000010800") + ipv4}));
-    QTest::newRow("another link-layer type") << path("ethernet") << "link-layer type 1 is not the MCU link's (147, USER0)";
-    QVERIFY(writePcap(path("ip in user0"), 147, {ipv4}));
-    QTest::newRow("another protocol") << path("ip in user0") << "record 1: not an MCU link pseudo-header (direction 69";
-    QVERIFY(writePcap(path("long record"), 147, {linkUp, inbound + QByteArray(269, 'x')}));
-    QTest::newRow("record longer than a frame") << path("long record") << "record 2: 269 frame bytes kept, more than a frame (268)";
+    // The reader's own test has the hostile files; this is how the tool tells of one.
+    const QString path = m_dir.filePath("truncated");
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray::fromHex("d4c3b2a1020004000000")) == 10);
+    QTest::newRow("truncated header") << path << "truncated dump file";
 }
 
 void tst_McuReplay::refusesBadCapture()

@@ -141,7 +141,7 @@ void tst_ServiceNotify::talksToTheManager()
         const int fd = service.accept(20000);
         QVERIFY(fd >= 0);
         QByteArray frame(16, '\0');
-        QVERIFY(unixpeer::readFull(fd, frame.data(), 16, 0));
+        QVERIFY(unixpeer::readFull(fd, frame.data(), 16, 5000));
         QCOMPARE(frame, ReadyFrame);
         QTRY_VERIFY_WITH_TIMEOUT(manager.contains(QStringLiteral("STATUS="), QStringLiteral("MCU link up")), 20000);
         ::close(fd);

@@ -12,21 +12,10 @@
 // The platform calls a staged start makes, in order, from the journal.
 static QStringList startupCalls()
 {
-    static const QStringList interesting = {
-        QStringLiteral("FirstFrameMonitor::preCheck()"), QStringLiteral("SvcControl::exeStage"),
-        QStringLiteral("ModuleManager::setStartupLevel"), QStringLiteral("ModuleManager::stageDone"),
-        QStringLiteral("SvcControl::stop"), QStringLiteral("InfoModule::allServiceReady()"),
-        QStringLiteral("FirstFrameMonitor::releaseInstance()")};
-    QStringList calls;
-    for (const QString &line : HostJournal::lines()) {
-        for (const QString &prefix : interesting) {
-            if (line.startsWith(prefix)) {
-                calls << line;
-                break;
-            }
-        }
-    }
-    return calls;
+    static const QRegularExpression interesting(QStringLiteral(
+        "^(FirstFrameMonitor::(preCheck|releaseInstance)|SvcControl::(exeStage|stop)|"
+        "ModuleManager::(setStartupLevel|stageDone)|InfoModule::allServiceReady)"));
+    return HostJournal::lines().filter(interesting);
 }
 
 class tst_SystemStartup : public QObject

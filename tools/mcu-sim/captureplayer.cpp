@@ -18,6 +18,15 @@ const int ReplyWaitMs = 5000;
 // How long frames are still taken after the end, and before each drop when
 // the capture's pauses are not kept, so that an extra frame shows.
 const int QuietMs = 500;
+// Without spacing, at most this many of the launcher's frames are owed when
+// the next MCU frame goes out. The launcher gives up on a frame its socket
+// cannot take within 50 ms, and a default send buffer is charged a frame's
+// kernel overhead too: it holds some 278 frames of 16 bytes and about 160 of
+// 264. However long the simulator is kept off the CPU, the launcher's socket
+// then holds no more than this many of its frames, well under full, while the
+// window is still wide enough that the replay never waits out one answer's
+// round trip.
+const size_t OwedWindow = 64;
 
 std::string plural(size_t n, const char *thing)
 {
@@ -41,6 +50,7 @@ CapturePlayer::CapturePlayer(McuSimulator &sim, const CaptureSession &session, P
     , m_anchorNs(0)
     , m_lastRecord(0)
     , m_heard(0)
+    , m_awaitingAnswers(true)
     , m_causesSeen(!session.beginsInsideConnection())
 {
 }
@@ -121,6 +131,7 @@ bool CapturePlayer::play(const CaptureSession::Step &step, std::string *why)
         break;
     case CaptureSession::Step::Send: {
         waitFor(step);
+        awaitRoom(step);
         if (!m_sim.isConnected()) {
             *why = "the launcher's connection ended before it, where the capture shows it up";
             return false;
@@ -156,6 +167,7 @@ bool CapturePlayer::awaitConnection(size_t connection, uint64_t atNs, std::strin
     }
     m_anchor = Clock::now();
     m_anchorNs = atNs;
+    m_awaitingAnswers = true;
     return true;
 }
 
@@ -163,6 +175,25 @@ void CapturePlayer::awaitReplies(size_t connection)
 {
     m_sim.pumpUntil([this, connection] { return m_comparison.allArrived(connection) || !m_sim.isConnected(); },
                     ReplyWaitMs);
+}
+
+void CapturePlayer::awaitRoom(const CaptureSession::Step &step)
+{
+    if (!m_pace.asFastAsPossible || !m_awaitingAnswers)
+        return;
+    // Waits as long as frames keep coming; a launcher that has stopped
+    // answering is reported by the comparison, not waited on frame by frame.
+    while (m_comparison.owed(step.connection) > OwedWindow && m_sim.isConnected()) {
+        const uint64_t heard = m_heard;
+        if (!m_sim.pumpUntil([this, heard] { return m_heard != heard || !m_sim.isConnected(); }, ReplyWaitMs)) {
+            m_sink(McuSimulator::Info, "-- record " + std::to_string(step.record) + ": the launcher sent nothing for "
+                                           + std::to_string(ReplyWaitMs) + " ms with "
+                                           + plural(m_comparison.owed(step.connection), "frame")
+                                           + " owed; the rest of the connection goes out without waiting");
+            m_awaitingAnswers = false;
+            return;
+        }
+    }
 }
 
 void CapturePlayer::waitFor(const CaptureSession::Step &step)

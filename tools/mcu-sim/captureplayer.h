@@ -13,7 +13,8 @@
 // Plays the MCU service's side of a checked capture against a launcher through
 // the simulator, and compares what the launcher sends with what it sent in the
 // capture. The MCU's frames go out in capture order, each at its original
-// distance from the start of its connection (scaled by the pace), or at once.
+// distance from the start of its connection (scaled by the pace), or as soon
+// as the launcher has answered all but a few of the frames before it.
 // Where the capture's connection ends, the replay ends it too, once the
 // launcher's frames of that connection are in (or five seconds have passed):
 // the launcher then reconnects, and the replay waits for it where the capture
@@ -52,6 +53,9 @@ private:
     // capture has it begin, the time its steps are spaced from.
     bool awaitConnection(size_t connection, uint64_t atNs, std::string *why);
     void awaitReplies(size_t connection);
+    // Without spacing: keeps reading until few enough of the launcher's
+    // frames are owed to send the step's frame.
+    void awaitRoom(const CaptureSession::Step &step);
     // Keeps reading until the step's time has come (at once when no spacing).
     void waitFor(const CaptureSession::Step &step);
     void onFrame(const DecodedFrame &frame);
@@ -66,6 +70,9 @@ private:
     uint64_t m_anchorNs;          // ... and in the capture
     size_t m_lastRecord;          // the last record played: sent, connected or disconnected
     uint64_t m_heard;             // frames received from the launcher
+    // False once the launcher left owed frames unanswered for a whole reply
+    // wait in this connection: the rest of it goes out without waiting.
+    bool m_awaitingAnswers;
     // False while, in a connection the capture joins midway, no MCU frame has gone out yet.
     bool m_causesSeen;
 };

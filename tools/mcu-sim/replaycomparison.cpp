@@ -10,15 +10,21 @@
 void ReplayComparison::expect(size_t connection, size_t record, const std::vector<unsigned char> &frame, bool causeUnseen)
 {
     m_expected.push_back({connection, record, FrameDecoder::decode(frame.data(), frame.size()), messageKey(frame), causeUnseen});
-    if (++m_owed[{connection, m_expected.back().key}] == 1)
+    const long owed = ++m_owed[{connection, m_expected.back().key}];
+    if (owed == 1)
         ++m_owingMessages[connection];
+    if (owed > 0)
+        ++m_owedFrames[connection];
 }
 
 void ReplayComparison::receive(size_t connection, size_t afterRecord, const DecodedFrame &frame, bool causeUnseen)
 {
     m_received.push_back({connection, afterRecord, frame, messageKey(frame.bytes), causeUnseen});
-    if (--m_owed[{connection, m_received.back().key}] == 0)
+    const long owed = --m_owed[{connection, m_received.back().key}];
+    if (owed == 0)
         --m_owingMessages[connection];
+    if (owed >= 0)
+        --m_owedFrames[connection];
 }
 
 const char *ReplayComparison::formReason(const DecodedFrame &frame)
@@ -52,6 +58,12 @@ bool ReplayComparison::allArrived(size_t connection) const
 {
     const auto owing = m_owingMessages.find(connection);
     return owing == m_owingMessages.end() || owing->second == 0;
+}
+
+size_t ReplayComparison::owed(size_t connection) const
+{
+    const auto owed = m_owedFrames.find(connection);
+    return owed == m_owedFrames.end() ? 0 : owed->second;
 }
 
 namespace {

@@ -55,6 +55,10 @@ public:
     // True when, for every message, the connection has received at least as
     // many frames as the capture expects of it.
     bool allArrived(size_t connection) const;
+    // Frames the connection has been told to expect and has not received,
+    // counted per message, so that an extra frame of one message does not
+    // make up for a missing one of another.
+    size_t owed(size_t connection) const;
 
     // Every frame of both sides with its verdict, in capture order.
     std::vector<Entry> entries() const;
@@ -83,6 +87,8 @@ private:
     std::map<std::pair<size_t, std::string>, long> m_owed;
     // Per connection: the messages of which frames are still owed.
     std::map<size_t, size_t> m_owingMessages;
+    // Per connection: the sum of the positive counts in m_owed.
+    std::map<size_t, size_t> m_owedFrames;
 };
 
 #endif // REPLAYCOMPARISON_H

@@ -91,7 +91,7 @@ void SimOptions::usage(FILE *out)
                "  --replay CAPTURE  play the MCU's frames of a capture and compare the launcher's with it;\n"
                "                    exit 0 nothing missing, extra or different, 1 otherwise, 2 bad capture\n"
                "    --speed N               PACE: the capture's pauses divided by N (2: twice as fast)\n"
-               "    --as-fast-as-possible   PACE: no pauses\n"
+               "    --as-fast-as-possible   PACE: no pauses, as fast as the launcher answers\n"
                "  --scenario-from CAPTURE  write a scenario equivalent to the capture to standard output\n"
                "  --pcap FILE       record the session, both directions, to FILE (pcap; see tools/wireshark)\n"
                "  --quiet           show only failures and the outcome\n"
