@@ -59,9 +59,11 @@ echo "== the service unit, as packaged"
 unit=$(find "$scratch/root" -name headunit-launcher.service)
 # verify wants the program to exist where the unit names it: point it into
 # the unpacked package. It reports unknown keys only as warnings, so any
-# output at all fails the check.
+# output about our unit fails the check. It also reads the units this
+# machine has installed (dlt-daemon's complains of its user): those lines
+# are not ours to judge.
 sed "s#^ExecStart=/usr/bin/#ExecStart=$scratch/root/usr/bin/#" "$unit" > "$scratch/headunit-launcher.service"
-verify=$(systemd-analyze verify "$scratch/headunit-launcher.service" 2>&1)
+verify=$(systemd-analyze verify "$scratch/headunit-launcher.service" 2>&1 | grep -v -E '^/(usr/)?lib/systemd/system/' || true)
 if [ -n "$verify" ]; then
     echo "$verify" >&2
     exit 1
