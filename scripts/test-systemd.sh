@@ -228,33 +228,27 @@ else
 fi
 
 # 7: the watchdog restarts a frozen launcher, Restart= a killed one.
+# restarted_after SIGNAL LIMIT WAIT WHAT: the main process gets SIGNAL and a
+# new one must be active within LIMIT seconds (given up after WAIT).
+restarted_after() {
+    local pid t took
+    pid=$(main_pid)
+    t=$(now)
+    inside 10 systemctl kill --kill-who=main --signal="$1" headunit-launcher
+    if ! wait_restarted "$3" "$pid"; then
+        fail "$1: not restarted within $3 s"
+        return
+    fi
+    took=$(since "$t")
+    if awk -v s="$took" -v l="$2" 'BEGIN { exit !(s <= l) }'; then
+        pass "$1: $4, active again with a new MainPID in $took s"
+    else
+        fail "$1: active again only after $took s"
+    fi
+}
 inside 30 systemctl start headunit-launcher
-pid=$(main_pid)
-t=$(now)
-inside 10 systemctl kill --kill-who=main --signal=SIGSTOP headunit-launcher
-if wait_restarted 20 "$pid"; then
-    took=$(since "$t")
-    if awk -v s="$took" 'BEGIN { exit !(s <= 15) }'; then
-        pass "SIGSTOP: watchdog restart, active again with a new MainPID in $took s"
-    else
-        fail "SIGSTOP: active again only after $took s"
-    fi
-else
-    fail "SIGSTOP: not restarted within 20 s"
-fi
-pid=$(main_pid)
-t=$(now)
-inside 10 systemctl kill --kill-who=main --signal=SIGKILL headunit-launcher
-if wait_restarted 10 "$pid"; then
-    took=$(since "$t")
-    if awk -v s="$took" 'BEGIN { exit !(s <= 3) }'; then
-        pass "SIGKILL: active again with a new MainPID in $took s"
-    else
-        fail "SIGKILL: active again only after $took s"
-    fi
-else
-    fail "SIGKILL: not restarted within 10 s"
-fi
+restarted_after SIGSTOP 15 20 "watchdog restart"
+restarted_after SIGKILL 3 10 "restarted"
 
 # 8: a launcher that dies at every start is given up by the start limit.
 inside 10 systemctl stop headunit-launcher
