@@ -71,9 +71,6 @@ private Q_SLOTS:
     void readsOfEverySize();
     void reads_data();
     void reads();
-    void longerThanRecord_data();
-    void longerThanRecord();
-    void frameLongerThanBufferIsDroppedOnOverflow();
 };
 
 // Reads of 1 to 300 bytes cut the stream at every offset of every frame,
@@ -122,6 +119,31 @@ void tst_FrameReassembler::reads_data()
         << QList<QByteArray>{a, word(2) + word(0x47) + word(0xfffffff0u) + b} << QList<QByteArray>{a} << 0 << true;
     QTest::newRow("stream starts afresh after a discard")
         << QList<QByteArray>{longFrame(2, 0x49, 0), b} << QList<QByteArray>{b} << 0 << true;
+
+    // Longer than the record: only the first 268 bytes are handed on, with len
+    // 268, and the rest of the frame is read as frames of its own.
+    for (int len : {269, 10240}) {
+        QByteArray frame = word(2) + word(0x50) + word(uint32_t(len)) + QByteArray(256, 'h');
+        while (frame.size() < len)
+            frame += a;
+        frame.truncate(len);
+        QList<QByteArray> frames{frame.left(268).replace(8, 4, word(268))};
+        for (int i = 0; i < (len - 268) / 16; ++i)
+            frames << a;
+        QTest::addRow("len %d, longer than the record", len)
+            << QList<QByteArray>{frame.chopped(1), frame.right(1)} << frames << (len - 268) % 16 << false;
+    }
+
+    // A frame longer than the buffer never completes: the read that no longer
+    // fits drops all of it, silently, and the stream is read afresh from there.
+    QByteArray huge = word(2) + word(0x51) + word(20000);
+    huge += QByteArray(38 * 268 - huge.size(), 'z');
+    QList<QByteArray> sixteen;
+    for (uint32_t i = 0; i < 16; ++i)
+        sixteen << normal(0x3316, i, 0);
+    QTest::newRow("len past the buffer dropped when it overflows")
+        << QList<QByteArray>{huge, sixteen.join() + word(1) + word(0x3316) + word(99)}
+        << sixteen << 12 << false;
 }
 
 void tst_FrameReassembler::reads()
@@ -139,65 +161,6 @@ void tst_FrameReassembler::reads()
     QCOMPARE(out.take(), overSize ? overSizeLine : QByteArray());
     QCOMPARE(sink.frames(), frames);
     QCOMPARE(r.buffered(), size_t(buffered));
-}
-
-void tst_FrameReassembler::longerThanRecord_data()
-{
-    QTest::addColumn<int>("len");
-    QTest::newRow("len 269") << 269;
-    QTest::newRow("len 10240, the whole buffer") << 10240;
-}
-
-// Only the first 268 bytes are handed on, with len 268; the rest of the frame
-// is read as frames of its own.
-void tst_FrameReassembler::longerThanRecord()
-{
-    QFETCH(int, len);
-    const QByteArray tailFrame = normal(0x3316, 1, 2);
-    QByteArray frame = word(2) + word(0x50) + word(uint32_t(len)) + QByteArray(256, 'h');
-    while (frame.size() < len)
-        frame += tailFrame;
-    frame.truncate(len);
-
-    FrameReassembler r;
-    RecordingSink sink;
-    const auto *bytes = reinterpret_cast<const unsigned char *>(frame.constData());
-    for (int at = 0; at < len - 1; at += 268)
-        r.feed(bytes + at, size_t(qMin(268, len - 1 - at)), sink);
-    QVERIFY(sink.frames().isEmpty());
-    r.feed(bytes + len - 1, 1, sink);
-
-    QByteArray capped = frame.left(268);
-    capped.replace(8, 4, word(268));
-    const int tail = len - 268;
-    QCOMPARE(sink.frames().size(), 1 + tail / 16);
-    QCOMPARE(sink.frames().first(), capped);
-    for (int i = 1; i < sink.frames().size(); ++i)
-        QCOMPARE(sink.frames().at(i), tailFrame);
-    QCOMPARE(r.buffered(), size_t(tail % 16));
-}
-
-// A frame longer than the buffer never completes: the read that no longer
-// fits drops all of it, silently, and the stream is read afresh from there.
-void tst_FrameReassembler::frameLongerThanBufferIsDroppedOnOverflow()
-{
-    FrameReassembler r;
-    RecordingSink sink;
-    StdoutCapture out;
-    QByteArray huge = word(2) + word(0x51) + word(20000);
-    huge += QByteArray(38 * 268 - huge.size(), 'z');
-    r.feed(reinterpret_cast<const unsigned char *>(huge.constData()), size_t(huge.size()), sink);
-    QCOMPARE(r.buffered(), size_t(38 * 268));
-
-    QByteArray next;
-    for (uint32_t i = 0; i < 16; ++i)
-        next += normal(0x3316, i, 0);
-    next += word(1) + word(0x3316) + word(99);
-    r.feed(reinterpret_cast<const unsigned char *>(next.constData()), size_t(next.size()), sink);
-    QCOMPARE(sink.frames().size(), 16);
-    QCOMPARE(sink.frames().last(), normal(0x3316, 15, 0));
-    QCOMPARE(r.buffered(), size_t(12));
-    QCOMPARE(out.take(), QByteArray());
 }
 
 QTEST_GUILESS_MAIN(tst_FrameReassembler)
