@@ -39,9 +39,13 @@ public:
         fd = -1;
     }
 
-    // The service goes away (the name is free), or comes back.
+    // The service goes away (the name is free), or comes back, as uid when given.
     void stopListening() { listener.reset(); }
-    void listen() { listener = std::make_unique<unixpeer::Listener>(names.serviceName); }
+    void listen(uid_t as = uid_t(-1))
+    {
+        listener.reset();
+        listener = std::make_unique<unixpeer::Listener>(names.serviceName, as);
+    }
 
     // Exactly count bytes, or nothing when they do not all come in time.
     QByteArray read(int count, int timeoutMs = 5000)

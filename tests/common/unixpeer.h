@@ -15,6 +15,7 @@
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace unixpeer {
@@ -49,12 +50,15 @@ public:
 class Listener
 {
 public:
-    explicit Listener(const std::string &serviceName)
+    // A client is told the credentials of the process that called listen():
+    // given a user, that is a child that became the user (and its group) first,
+    // which needs root.
+    explicit Listener(const std::string &serviceName, uid_t listenAs = uid_t(-1))
     {
         struct sockaddr_un addr;
         const socklen_t len = mcuSocketAddress(serviceName.data(), serviceName.size(), &addr);
         m_fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (m_fd >= 0 && (::bind(m_fd, reinterpret_cast<struct sockaddr *>(&addr), len) != 0 || ::listen(m_fd, 4) != 0)) {
+        if (m_fd >= 0 && (::bind(m_fd, reinterpret_cast<struct sockaddr *>(&addr), len) != 0 || !listen(listenAs))) {
             ::close(m_fd);
             m_fd = -1;
         }
@@ -68,6 +72,7 @@ public:
     Listener &operator=(const Listener &) = delete;
 
     bool isListening() const { return m_fd >= 0; }
+    pid_t listenedBy() const { return m_listenedBy; }
 
     // A connected descriptor the caller closes, or -1 on time-out.
     int accept(int timeoutMs) const
@@ -79,7 +84,21 @@ public:
     }
 
 private:
+    bool listen(uid_t as)
+    {
+        if (as == uid_t(-1)) {
+            m_listenedBy = ::getpid();
+            return ::listen(m_fd, 4) == 0;
+        }
+        m_listenedBy = ::fork();
+        if (m_listenedBy == 0)
+            ::_exit(::setgid(as) == 0 && ::setuid(as) == 0 && ::listen(m_fd, 4) == 0 ? 0 : 1);
+        int status = -1;
+        return m_listenedBy > 0 && ::waitpid(m_listenedBy, &status, 0) == m_listenedBy && status == 0;
+    }
+
     int m_fd = -1;
+    pid_t m_listenedBy = -1;
 };
 
 // Reads exactly n bytes; false on end of stream, error or time-out.

@@ -5,87 +5,11 @@
 #include "testmessages.h"
 #include "transportlink.h"
 
-#include <csignal>
-#include <memory>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 using McuTestFrames::normal;
 
 namespace {
-
-// An MCU service in a child process that drops to uid/gid 65534 before it
-// listens, so that the kernel reports that user for its connections. For each
-// connection it writes to the report pipe how many bytes came within 300 ms.
-class ForeignService
-{
-public:
-    explicit ForeignService(const std::string &serviceName)
-    {
-        int ready[2];
-        if (::pipe(ready) != 0 || ::pipe(m_report) != 0)
-            return;
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            ::close(ready[0]);
-            ::close(m_report[0]);
-            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
-                ::_exit(1);
-            serve(serviceName, ready[1], m_report[1]);
-        }
-        ::close(ready[1]);
-        ::close(m_report[1]);
-        char byte;
-        m_listening = m_pid > 0 && unixpeer::readFull(ready[0], &byte, 1, 5000);
-        ::close(ready[0]);
-    }
-    ~ForeignService()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        ::close(m_report[0]);
-    }
-
-    bool isListening() const { return m_listening; }
-    pid_t pid() const { return m_pid; }
-
-    // Bytes received on the next connection, -1 when none comes in time.
-    int nextConnection(int timeoutMs = 5000)
-    {
-        int bytes = -1;
-        return unixpeer::readFull(m_report[0], &bytes, sizeof bytes, timeoutMs) ? bytes : -1;
-    }
-
-private:
-    [[noreturn]] static void serve(const std::string &serviceName, int ready, int report)
-    {
-        unixpeer::Listener listener(serviceName);
-        const char byte = 1;
-        if (!listener.isListening() || ::write(ready, &byte, 1) != 1)
-            ::_exit(1);
-        for (;;) {
-            const int fd = listener.accept(-1);
-            int bytes = 0;
-            char buf[64];
-            struct pollfd p = {fd, POLLIN, 0};
-            while (::poll(&p, 1, 300) == 1) {
-                const ssize_t n = ::read(fd, buf, sizeof buf);
-                if (n <= 0)
-                    break;
-                bytes += int(n);
-            }
-            ::close(fd);
-            if (::write(report, &bytes, sizeof bytes) != sizeof bytes)
-                ::_exit(0);
-        }
-    }
-
-    pid_t m_pid = -1;
-    int m_report[2] = {-1, -1};
-    bool m_listening = false;
-};
 
 const QByteArray Greeting = normal(12, 1, 0);
 
@@ -183,38 +107,38 @@ void tst_McuRecovery::peerCheckedByUser_data()
 void tst_McuRecovery::peerCheckedByUser()
 {
     if (::geteuid() != 0)
-        QSKIP("dropping to another user needs root");
+        QSKIP("listening as another user needs root");
     QFETCH(QVector<long>, allowed);
     QFETCH(bool, served);
 
     TransportLink link("peer", QByteArray(), allowed.constData());
-    link.stopListening();
-    auto foreign = std::make_unique<ForeignService>(link.names.serviceName);
-    QVERIFY(foreign->isListening());
+    link.listen(65534);
+    QVERIFY(link.listener->isListening());
     McuTransport &t = link.t;
-    LinkEvents &observer = link.observer;
     StdoutCapture out;
     t.start();
     QCOMPARE(t.sendGreeting(Greeting.constData(), Greeting.size()), served ? 0 : -1);
 
-    const QString who = QStringLiteral("pid %1 uid 65534").arg(foreign->pid());
+    const QString who = QStringLiteral("pid %1 uid 65534").arg(link.listener->listenedBy());
     if (served) {
-        QCOMPARE(foreign->nextConnection(), 16);
-        QCOMPARE(observer.events().value(0), QStringLiteral("up %1 after none").arg(who));
+        QVERIFY(link.accept());
+        QCOMPARE(link.read(16), Greeting);
+        QCOMPARE(link.observer.events().value(0), QStringLiteral("up %1 after none").arg(who));
         t.stop();
         return;
     }
-    for (int i = 0; i < 4; ++i)
-        QCOMPARE(foreign->nextConnection(), 0);
+    for (int i = 0; i < 4; ++i) {
+        QVERIFY(link.accept());
+        QCOMPARE(link.read(1, 300), QByteArray());
+    }
     QCOMPARE(t.sendData(normal(1, 2, 3).constData(), 16), -1);
-    QCOMPARE(observer.events(), (QStringList{QStringLiteral("refused %1").arg(who), QStringLiteral("down 0")}));
+    QCOMPARE(link.observer.events(), (QStringList{QStringLiteral("refused %1").arg(who), QStringLiteral("down 0")}));
 
-    foreign.reset();
     link.listen();
     QVERIFY(link.accept());
     QCOMPARE(link.read(16), Greeting);
     t.stop();
-    QCOMPARE(observer.events().value(2), QStringLiteral("up pid %1 uid 0 after retries").arg(getpid()));
+    QCOMPARE(link.observer.events().value(2), QStringLiteral("up pid %1 uid 0 after retries").arg(getpid()));
 }
 
 QTEST_GUILESS_MAIN(tst_McuRecovery)
