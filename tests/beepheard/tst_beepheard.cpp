@@ -1,8 +1,7 @@
 #include <QtTest>
 
 #include "childprogram.h"
-#include "mcutestframes.h"
-#include "unixpeer.h"
+#include "launcherprocess.h"
 
 #include <beeps.h>
 #include <soundserver.h>
@@ -138,18 +137,13 @@ void tst_BeepHeard::heard()
     unixpeer::Listener mcu(names.serviceName);
     QVERIFY(mcu.isListening());
     saveSettings(presses.first().beepOn, presses.first().volume);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("HEADUNIT_SETTINGS"), m_dir.filePath(QStringLiteral("settings.ini")));
-    env.insert(QStringLiteral("HEADUNIT_TEST_MCU_NAME"), QString::fromStdString(names.name));
+    QProcessEnvironment env = launcherEnvironment(m_dir.path(), names);
     env.insert(QStringLiteral("PULSE_SERVER"), QString::fromStdString(m_server.address()));
     ChildProgram launcher;
     QVERIFY2(launcher.start(QStringLiteral(LAUNCHER_E2E_PATH), {}, env), qPrintable(launcher.errorString()));
-    const int fd = mcu.accept(10000);
+    const int fd = acceptReady(mcu, 10000);
     QVERIFY(fd >= 0);
     auto closeLink = qScopeGuard([fd] { ::close(fd); });
-    QByteArray ready(16, '\0');
-    QVERIFY(unixpeer::readFull(fd, ready.data(), 16, 5000));
 
     const size_t from = m_server.samples().size();
     QVector<double> sent;
