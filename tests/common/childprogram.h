@@ -109,8 +109,8 @@ public:
         return m_status != -1;
     }
 
-    bool exitedNormally() const { return m_status != -1 && WIFEXITED(m_status); }
-    int exitCode() const { return exitedNormally() ? WEXITSTATUS(m_status) : -1; }
+    // -1 unless the program has ended by exiting, not by a signal.
+    int exitCode() const { return m_status != -1 && WIFEXITED(m_status) ? WEXITSTATUS(m_status) : -1; }
     QString errorString() const { return m_error; }
 
     // Ends a running program at once and forgets its output.
