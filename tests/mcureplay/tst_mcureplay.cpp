@@ -6,15 +6,12 @@
 #include <scenariowriter.h>
 
 #include <childprogram.h>
-#include <mcutestframes.h>
-#include <testmessages.h>
-#include <unixpeer.h>
+#include <launcherprocess.h>
 
 #include <algorithm>
 
 using McuTestFrames::normal;
 using McuTestFrames::outboundLong;
-using McuTestFrames::word;
 
 namespace {
 
@@ -64,7 +61,6 @@ private Q_SLOTS:
     void compare();
     void scenarioFromCapture_data();
     void scenarioFromCapture();
-    void refusesBadCapture_data();
     void refusesBadCapture();
     void replaysChangedCapture_data();
     void replaysChangedCapture();
@@ -92,8 +88,6 @@ void tst_McuReplay::compare_data()
     // The clock's form is left to the replay below, which moves it in time.
     QTest::newRow("version by form") << QList<Side>{{true, 3, versionFrame("HU-1")}, {false, 2, versionFrame("HU-1.0.22")}}
                                      << QStringList{"matched by form 3"} << true;
-    QTest::newRow("changed argument differs") << QList<Side>{{true, 2, reply}, {false, 1, normal(12, 186, 1)}}
-                                              << QStringList{"different 2"} << true;
     QTest::newRow("missing and extra") << QList<Side>{{true, 2, normal(12, 5, 5)}, {false, 4, normal(12, 190, 0)}}
                                        << QStringList{"missing 2", "extra after 4"} << false;
 }
@@ -179,32 +173,22 @@ void tst_McuReplay::scenarioFromCapture()
     QCOMPARE(body, lines);
 }
 
-void tst_McuReplay::refusesBadCapture_data()
+// The reader's own test has the hostile files; this is how the tool tells of
+// one: refused before a line of scenario is written. --replay loads the
+// capture through the same check before it listens.
+void tst_McuReplay::refusesBadCapture()
 {
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("error");
-
-    // The reader's own test has the hostile files; this is how the tool tells of one.
     const QString path = m_dir.filePath("truncated");
     QFile file(path);
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray::fromHex("d4c3b2a1020004000000")) == 10);
-    QTest::newRow("truncated header") << path << "truncated dump file";
-}
-
-void tst_McuReplay::refusesBadCapture()
-{
-    QFETCH(QString, file);
-    QFETCH(QString, error);
-
-    // Refused before a line of scenario is written; --replay loads the capture
-    // through the same check before it listens.
+    file.close();
     ChildProgram sim;
-    QVERIFY2(sim.start(MCU_SIM_PATH, {"--scenario-from", file}, QProcessEnvironment::systemEnvironment()),
+    QVERIFY2(sim.start(MCU_SIM_PATH, {"--scenario-from", path}, QProcessEnvironment::systemEnvironment()),
              qPrintable(sim.errorString()));
     QVERIFY(sim.waitForExit(30000));
     const QString output = QString::fromLocal8Bit(sim.readOutput());
     QCOMPARE(sim.exitCode(), 2);
-    QVERIFY2(output.startsWith("mcu-sim: " + file + ": ") && output.contains(error) && output.count('\n') == 1,
+    QVERIFY2(output.startsWith("mcu-sim: " + path + ": ") && output.contains("truncated dump file") && output.count('\n') == 1,
              qPrintable(output));
 }
 
@@ -258,31 +242,19 @@ void tst_McuReplay::replaysChangedCapture()
         QVERIFY2(writer.write(r, &why), why.c_str());
     writer.close();
 
-    // A launcher of its own on names of its own, its warnings marked.
+    // A launcher of its own on names of its own.
     const unixpeer::Names names("replay");
     QTemporaryDir home;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     ChildProgram sim, launcher;
     QVERIFY2(sim.start(MCU_SIM_PATH, {"--name", QString::fromStdString(names.serviceName), "--replay", capture,
-                                      "--as-fast-as-possible"}, env),
+                                      "--as-fast-as-possible"}, QProcessEnvironment::systemEnvironment()),
              qPrintable(sim.errorString()));
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("HEADUNIT_SETTINGS", home.filePath("settings.ini"));
-    env.insert("XDG_STATE_HOME", home.filePath("state"));
-    env.insert("HEADUNIT_TEST_MCU_NAME", QString::fromStdString(names.name));
-    env.insert("QT_MESSAGE_PATTERN", "%{if-warning}[warning] %{endif}%{if-critical}[critical] %{endif}"
-                                     "%{if-category}%{category}: %{endif}%{message}");
-    QVERIFY2(launcher.start(LAUNCHER_E2E_PATH, {}, env), qPrintable(launcher.errorString()));
+    QVERIFY2(launcher.start(LAUNCHER_E2E_PATH, {}, launcherEnvironment(home.path(), names)), qPrintable(launcher.errorString()));
     QVERIFY(sim.waitForExit(90000));
     const QString output = QString::fromLocal8Bit(sim.readOutput());
     QVERIFY(launcher.terminate());
     QVERIFY(launcher.waitForExit(30000));
-    // Its warnings (marked by QT_MESSAGE_PATTERN), but the machine's noise.
-    QStringList warnings = QString::fromLocal8Bit(launcher.readOutput()).split('\n');
-    warnings.erase(std::remove_if(warnings.begin(), warnings.end(), [](const QString &l) {
-                       return !(l.startsWith("[warning] ") || l.startsWith("[critical] "))
-                              || TestMessages::isEnvironmentNoise(l.section(' ', 1));
-                   }), warnings.end());
+    const QStringList warnings = launcherWarnings(QString::fromLocal8Bit(launcher.readOutput()));
     QVERIFY2(warnings.isEmpty(), qPrintable(warnings.join('\n')));
 
     const bool found = ('\n' + output).contains('\n' + line.arg(at + 1));
