@@ -55,8 +55,8 @@ class tst_Application : public QObject
 
 private Q_SLOTS:
     void initTestCase() { TestMessages::install(); }
-    void init();
-    void cleanup();
+    void init() { HostPlatform::reset(); }
+    void cleanup() { HostPlatform::setVisible(true); }
     void deliveredUnlessHidden_data();
     void deliveredUnlessHidden();
     void visibilityFollowsThePlatform();
@@ -71,16 +71,6 @@ bool tst_Application::send(QObject *receiver, int type)
     return QCoreApplication::sendEvent(receiver, &event);
 }
 
-void tst_Application::init()
-{
-    HostPlatform::reset();
-}
-
-void tst_Application::cleanup()
-{
-    HostPlatform::setVisible(true);
-}
-
 void tst_Application::deliveredUnlessHidden_data()
 {
     QTest::addColumn<bool>("visible");
@@ -90,9 +80,7 @@ void tst_Application::deliveredUnlessHidden_data()
 
     // Receivers: 0 the pixmap cache, 1 a name that differs in letter case, 2 any other.
     QTest::newRow("hidden, paint") << false << 2 << int(QEvent::Paint) << false;
-    QTest::newRow("hidden, layout request") << false << 2 << int(QEvent::LayoutRequest) << false;
     QTest::newRow("hidden, key press") << false << 2 << int(QEvent::KeyPress) << true;
-    QTest::newRow("hidden, user event") << false << 2 << int(QEvent::User) << true;
     QTest::newRow("visible, paint") << true << 2 << int(QEvent::Paint) << true;
     QTest::newRow("hidden, timer of the pixmap cache") << false << 0 << int(QEvent::Timer) << false;
     QTest::newRow("hidden, timer, letter case differs") << false << 1 << int(QEvent::Timer) << true;
