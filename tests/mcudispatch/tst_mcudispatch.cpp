@@ -33,8 +33,8 @@ class tst_McuDispatch : public QObject
 
 private slots:
     void initTestCase();
-    void init();
-    void cleanupTestCase();
+    void init() { HostPlatform::reset(); LogLines::clear(); }
+    void cleanupTestCase() { LogLines::uninstall(); }
 
     void inbound_data();
     void inbound();
@@ -59,17 +59,6 @@ void tst_McuDispatch::initTestCase()
     LogLines::install();
     // The activity manager announces itself once; keep that out of the rows.
     tqappframework::ActivityManager::self();
-}
-
-void tst_McuDispatch::init()
-{
-    HostPlatform::reset();
-    LogLines::clear();
-}
-
-void tst_McuDispatch::cleanupTestCase()
-{
-    LogLines::uninstall();
 }
 
 void tst_McuDispatch::inbound_data()
