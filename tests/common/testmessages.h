@@ -15,8 +15,6 @@
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QRegularExpression>
 #include <QThread>
 #include <QtTest>
@@ -47,8 +45,6 @@ inline bool isEnvironmentNoise(const QString &message)
 struct State {
     QtMessageHandler previous = nullptr;
     QLoggingCategory::CategoryFilter previousFilter = nullptr;
-    QMutex mutex;
-    QStringList expected; // any thread, under mutex
 };
 
 inline State &state()
@@ -57,28 +53,11 @@ inline State &state()
     return s;
 }
 
-// A warning the test provokes on purpose: QtTest fails the test unless it
-// comes, and it fails nothing when it does.
-inline void expectWarning(const char *message)
-{
-    {
-        QMutexLocker lock(&state().mutex);
-        state().expected << QString::fromUtf8(message);
-    }
-    QTest::ignoreMessage(QtWarningMsg, message);
-}
-
-inline bool wasExpected(const QString &message)
-{
-    QMutexLocker lock(&state().mutex);
-    return state().expected.removeOne(message);
-}
-
 // Any thread.
 inline void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     state().previous(type, context, message);
-    if ((type != QtWarningMsg && type != QtCriticalMsg) || isEnvironmentNoise(message) || wasExpected(message))
+    if ((type != QtWarningMsg && type != QtCriticalMsg) || isEnvironmentNoise(message))
         return;
     const QByteArray failure = "unexpected warning: " + message.toLocal8Bit();
     // QtTest takes failures on the thread that runs the test only; from
