@@ -62,8 +62,6 @@ void tst_McuFlightRecorder::sessionLeavesItsDumps()
 {
     QTemporaryDir dumps;
     TransportLink link("recorder", dumps.path().toLocal8Bit());
-    McuTransport &t = link.t;
-    LinkEvents &observer = link.observer;
     StdoutCapture out;
     QVERIFY(link.start());
 
@@ -76,18 +74,18 @@ void tst_McuFlightRecorder::sessionLeavesItsDumps()
     QVERIFY(link.write(key));
     QVERIFY(link.write(version));
     QVERIFY(link.write(oversize));
-    QTRY_COMPARE(observer.dumps().size(), 1);
+    QTRY_COMPARE(link.observer.dumps().size(), 1);
     const QByteArray reply = normal(12, 186, 0);
-    QCOMPARE(t.sendData(reply.constData(), reply.size()), 0);
+    QCOMPARE(link.send(reply), 0);
     // Longer than any inbound frame can be: kept capped, as those are.
     const QByteArray bulk(20000, 'b');
-    QCOMPARE(t.sendData(bulk.constData(), bulk.size()), 0);
+    QCOMPARE(link.send(bulk), 0);
     const QByteArray negativeLen = longFrame(12, QByteArray(4, 'z'), 0xFFFFFFFFu);
     QVERIFY(link.write(negativeLen));
-    QTRY_COMPARE(observer.dumps().size(), 2);
+    QTRY_COMPARE(link.observer.dumps().size(), 2);
     link.drop();
-    QTRY_COMPARE(observer.dumps().size(), 3);
-    t.stop();
+    QTRY_COMPARE(link.observer.dumps().size(), 3);
+    link.t.stop();
 
     const QStringList files = QDir(dumps.path()).entryList({QStringLiteral("mcu-*.pcap")}, QDir::Files, QDir::Name);
     QCOMPARE(files.size(), 3);
@@ -95,7 +93,7 @@ void tst_McuFlightRecorder::sessionLeavesItsDumps()
     for (int i = 0; i < 3; ++i) {
         QVERIFY2(files.at(i).startsWith(QStringLiteral("mcu-00000%1-").arg(i + 1)), qPrintable(files.at(i)));
         QVERIFY2(files.at(i).endsWith(QStringLiteral("-%1.pcap").arg(reasons.at(i))), qPrintable(files.at(i)));
-        QCOMPARE(observer.dumps().at(i), QStringLiteral("written ") + files.at(i));
+        QCOMPARE(link.observer.dumps().at(i), QStringLiteral("written ") + files.at(i));
     }
 
     std::vector<McuCaptureRecord> records;
@@ -154,27 +152,22 @@ void tst_McuFlightRecorder::keepsTheNewestEight()
     QFETCH(QString, last);
 
     QTemporaryDir dir;
-    for (const QString &name : dumps + foreign) {
+    // With a dump the power cut short: never counted, and cleared away.
+    const QString torn = QStringLiteral("mcu-000099-20260101-000000-malformed.pcap.tmp");
+    for (const QString &name : dumps + foreign + QStringList{torn}) {
         QFile f(dir.filePath(name));
         QVERIFY(f.open(QIODevice::WriteOnly));
     }
-    // A dump the power cut short: never counted, and cleared away.
-    QFile torn(dir.filePath(QStringLiteral("mcu-000099-20260101-000000-malformed.pcap.tmp")));
-    QVERIFY(torn.open(QIODevice::WriteOnly));
-    torn.close();
     TransportLink link("eight", dir.path().toLocal8Bit());
-    McuTransport &t = link.t;
-    LinkEvents &observer = link.observer;
     QVERIFY(link.start());
     for (int i = 0; i < 11; ++i) {
-        const QByteArray frame = normal(12, uint32_t(i), 0);
-        QCOMPARE(t.sendData(frame.constData(), frame.size()), 0);
-        t.requestDump();
-        QTRY_COMPARE(observer.dumps().size(), i + 1);
+        QCOMPARE(link.send(normal(12, uint32_t(i), 0)), 0);
+        link.t.requestDump();
+        QTRY_COMPARE(link.observer.dumps().size(), i + 1);
     }
     // Nothing new since the last dump: no twelfth file.
-    t.requestDump();
-    t.stop();
+    link.t.requestDump();
+    link.t.stop();
 
     QStringList files = QDir(dir.path()).entryList(QDir::Files);
     for (const QString &name : foreign)
@@ -185,7 +178,7 @@ void tst_McuFlightRecorder::keepsTheNewestEight()
     });
     QVERIFY2(files.first().startsWith("mcu-" + first + "-"), qPrintable(files.join(' ')));
     QVERIFY2(files.last().startsWith("mcu-" + last + "-"), qPrintable(files.join(' ')));
-    QCOMPARE(observer.dumps().size(), 11);
+    QCOMPARE(link.observer.dumps().size(), 11);
 }
 
 // The link goes on as if nothing happened; the observer hears of it once.
@@ -196,16 +189,14 @@ void tst_McuFlightRecorder::unwritableDirectoryCostsOneLine()
     QVERIFY(blocker.open(QIODevice::WriteOnly));
     blocker.close();
     TransportLink link("unwritable", scratch.filePath(QStringLiteral("file/dumps")).toLocal8Bit());
-    McuTransport &t = link.t;
-    LinkEvents &observer = link.observer;
     QVERIFY(link.start());
     const QByteArray frame = normal(12, 1, 0);
-    QCOMPARE(t.sendData(frame.constData(), frame.size()), 0);
-    t.requestDump();
-    QTRY_COMPARE(observer.dumps(), QStringList{QStringLiteral("failed")});
-    QCOMPARE(t.sendData(frame.constData(), frame.size()), 0);
+    QCOMPARE(link.send(frame), 0);
+    link.t.requestDump();
+    QTRY_COMPARE(link.observer.dumps(), QStringList{QStringLiteral("failed")});
+    QCOMPARE(link.send(frame), 0);
     QCOMPARE(link.read(32), frame + frame);
-    t.stop();
+    link.t.stop();
     QCOMPARE(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{QStringLiteral("file")});
 }
 
