@@ -13,7 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -207,17 +207,8 @@ int main()
         fail("expected " + std::to_string(int(Connections)) + " connections, saw " + std::to_string(connections.load()));
     if (sink.received.load() == 0)
         fail("no inbound frame reached the sink");
-    int dumps = 0;
-    if (DIR *d = ::opendir(dumpDir)) {
-        while (const struct dirent *e = ::readdir(d)) {
-            if (e->d_name[0] == '.')
-                continue;
-            ++dumps;
-            ::unlink((std::string(dumpDir) + '/' + e->d_name).c_str());
-        }
-        ::closedir(d);
-    }
-    ::rmdir(dumpDir);
+    const auto dumps = std::distance(std::filesystem::directory_iterator(dumpDir), {});
+    std::filesystem::remove_all(dumpDir);
     if (dumps == 0 || dumps > 8)
         fail("expected 1 to 8 dumps, found " + std::to_string(dumps));
     std::fprintf(stderr, "%d frames sent, %d inbound, %d connections\n", sent.load(), sink.received.load(),

@@ -6,24 +6,11 @@
 #include "transportlink.h"
 
 #include <csignal>
-#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
 using McuTestFrames::normal;
 using McuTestFrames::outboundLong;
-
-namespace {
-
-QByteArray drainPending(ServiceEnd &service)
-{
-    QByteArray bytes;
-    while (service.pending() > 0)
-        bytes += service.read(service.pending());
-    return bytes;
-}
-
-} // namespace
 
 class tst_McuTransport : public QObject
 {
@@ -57,9 +44,6 @@ void tst_McuTransport::stalledServiceBlocksNoCaller()
     socklen_t len = sizeof addr;
     QCOMPARE(::getpeername(peer, reinterpret_cast<struct sockaddr *>(&addr), &len), 0);
     QCOMPARE(QByteArray(addr.sun_path), QByteArray::fromStdString(link.names.ownPath));
-    struct stat st;
-    QCOMPARE(::stat(link.names.ownPath.c_str(), &st), 0);
-    QVERIFY(S_ISSOCK(st.st_mode));
 
     const QByteArray frame = outboundLong(2, 0x101, QByteArray(200, 'B'));
     int accepted = 0;
@@ -85,7 +69,10 @@ void tst_McuTransport::stalledServiceBlocksNoCaller()
     QCOMPARE(results, std::vector<int>(12, -1));
     QCOMPARE(lines, QByteArray("===============>repeat call SendData\n").repeated(lines.count('\n')));
 
-    QCOMPARE(drainPending(link), frame.repeated(accepted));
+    QByteArray waiting;
+    while (link.pending() > 0)
+        waiting += link.read(link.pending());
+    QCOMPARE(waiting, frame.repeated(accepted));
     QCOMPARE(link.send(frame), 0);
     QCOMPARE(link.read(frame.size()), frame);
 }
