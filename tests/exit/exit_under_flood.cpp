@@ -49,16 +49,16 @@ std::string floodRound()
 // Empty when the run ended as it should, else what went wrong.
 std::string runOnce(const char *launcher, int run, const std::filesystem::path &dir)
 {
-    const std::string name = "exit-" + std::to_string(getpid()) + "-" + std::to_string(run);
-    unixpeer::Listener service("@" + name);
+    const unixpeer::Names names("exit");
+    unixpeer::Listener service(names.serviceName);
     if (!service.isListening())
-        return "cannot listen on @" + name;
+        return "cannot listen on " + names.serviceName;
     std::filesystem::create_directories(dir);
     const std::string errPath = (dir / "stderr").string();
 
     const pid_t pid = fork();
     if (pid == 0) {
-        setenv("HEADUNIT_TEST_MCU_NAME", name.c_str(), 1);
+        setenv("HEADUNIT_TEST_MCU_NAME", names.name.c_str(), 1);
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
         setenv("HEADUNIT_SETTINGS", (dir / "settings.ini").c_str(), 1);
         setenv("XDG_STATE_HOME", dir.c_str(), 1);
