@@ -31,11 +31,17 @@ inline QByteArray outboundLong(uint32_t kind, uint32_t msg, const QByteArray &da
     return frame;
 }
 
-// Inbound long frame as the dispatcher receives it: kind, msg, len and the
-// payload, zero up to 268 bytes.
+// Inbound long frame as the MCU service sends it: kind, msg, len and the
+// payload, unpadded. len is 12 and the payload's size unless given.
+inline QByteArray inboundLong(uint32_t kind, uint32_t msg, const QByteArray &payload, uint32_t len = 0)
+{
+    return word(kind) + word(msg) + word(len ? len : uint32_t(12 + payload.size())) + payload;
+}
+
+// The same frame as the dispatcher receives it, zero up to 268 bytes.
 inline QByteArray inboundRecord(uint32_t kind, uint32_t msg, const QByteArray &data)
 {
-    QByteArray frame = word(kind) + word(msg) + word(uint32_t(12 + data.size())) + data;
+    QByteArray frame = inboundLong(kind, msg, data);
     frame.append(QByteArray(268 - frame.size(), '\0'));
     return frame;
 }

@@ -72,7 +72,7 @@ private:
 void tst_McuCapture::roundTrip()
 {
     const QString path = m_dir.filePath("session.pcap");
-    const QByteArray cutLong = word(2) + word(57) + word(500) + QByteArray(256, 'x');
+    const QByteArray cutLong = McuTestFrames::inboundLong(2, 57, QByteArray(256, 'x'), 500);
     QList<McuCaptureRecord> written = {
         McuCaptureRecord::linkEvent(McuCaptureLinkUp, McuCaptureOut),
         frameRecord(McuCaptureOut, normal(12, 17, 2), 16),

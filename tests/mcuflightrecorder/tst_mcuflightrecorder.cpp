@@ -12,16 +12,10 @@
 
 #include <vector>
 
+using McuTestFrames::inboundLong;
 using McuTestFrames::normal;
-using McuTestFrames::word;
 
 namespace {
-
-// An inbound long frame exactly as it goes on the wire.
-QByteArray longFrame(uint32_t msg, const QByteArray &data, uint32_t len = 0)
-{
-    return word(2) + word(msg) + word(len ? len : uint32_t(12 + data.size())) + data;
-}
 
 // One record of a dump as "dir event bytes-in-hex".
 QString describe(const McuCaptureRecord &r)
@@ -66,11 +60,11 @@ void tst_McuFlightRecorder::sessionLeavesItsDumps()
     QVERIFY(link.start());
 
     const QByteArray key = normal(13078, 5, 1);
-    const QByteArray version = longFrame(25, QByteArray("\0V1.2\0", 6));
+    const QByteArray version = inboundLong(2, 25, QByteArray("\0V1.2\0", 6));
     // Longer than the record: its head is handed on and the bytes after the
     // first 268 are read as the next frame, here a key press.
     const QByteArray tail = normal(13078, 6, 1);
-    const QByteArray oversize = longFrame(47, QByteArray(256, 'x') + tail);
+    const QByteArray oversize = inboundLong(2, 47, QByteArray(256, 'x') + tail);
     QVERIFY(link.write(key));
     QVERIFY(link.write(version));
     QVERIFY(link.write(oversize));
@@ -80,7 +74,7 @@ void tst_McuFlightRecorder::sessionLeavesItsDumps()
     // Longer than any inbound frame can be: kept capped, as those are.
     const QByteArray bulk(20000, 'b');
     QCOMPARE(link.send(bulk), 0);
-    const QByteArray negativeLen = longFrame(12, QByteArray(4, 'z'), 0xFFFFFFFFu);
+    const QByteArray negativeLen = inboundLong(2, 12, QByteArray(4, 'z'), 0xFFFFFFFFu);
     QVERIFY(link.write(negativeLen));
     QTRY_COMPARE(link.observer.dumps().size(), 2);
     link.drop();

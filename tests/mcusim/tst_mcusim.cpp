@@ -18,19 +18,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+using McuTestFrames::inboundLong;
 using McuTestFrames::normal;
 using McuTestFrames::outboundLong;
-using McuTestFrames::word;
 
 Q_DECLARE_METATYPE(ScenarioCommand::Op)
 
 namespace {
-
-// What the MCU service sends: kind, msg, len = 12 + payload, payload, unpadded.
-QByteArray inboundLong(uint32_t kind, uint32_t msg, const QByteArray &payload)
-{
-    return word(kind) + word(msg) + word(uint32_t(12 + payload.size())) + payload;
-}
 
 // The launcher's side of the link.
 int connectTo(const std::string &name)
