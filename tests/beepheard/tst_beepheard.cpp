@@ -19,12 +19,12 @@
 
 namespace {
 
-// One key frame: milliseconds after the previous one, the settings saved just
-// before it, the key's state (0 is the key going up), and the sound file heard
-// for it, 0 for silence.
+// One key frame: milliseconds after the previous one, the volume saved just
+// before it (the beep switch is on; switched off is the beep filter test's),
+// the key's state (0 is the key going up), and the sound file heard for it,
+// 0 for silence.
 struct Press {
     int afterMs;
-    bool beepOn;
     int volume;
     int state;
     int heard;
@@ -52,7 +52,7 @@ private Q_SLOTS:
     void heard();
 
 private:
-    void saveSettings(bool beepOn, int volume);
+    void saveSettings(int volume);
     // The sound file whose pitch is nearest, 1 to 5.
     int fileOf(double frequency) const;
 
@@ -77,13 +77,13 @@ void tst_BeepHeard::initTestCase()
         QSKIP(qPrintable(QStringLiteral("no sound server of our own: %1").arg(QString::fromStdString(m_server.error()))));
 }
 
-void tst_BeepHeard::saveSettings(bool beepOn, int volume)
+void tst_BeepHeard::saveSettings(int volume)
 {
     // Renamed into place, so that the launcher never reads half a file.
     const QString path = m_dir.filePath(QStringLiteral("settings.ini"));
     QFile file(path + QStringLiteral(".new"));
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(QStringLiteral("[setup]\nsysBeep=%1\nalterVolume=%2\n").arg(beepOn ? "true" : "false").arg(volume).toLatin1());
+    file.write(QStringLiteral("[setup]\nsysBeep=true\nalterVolume=%1\n").arg(volume).toLatin1());
     file.close();
     QVERIFY(::rename(qPrintable(file.fileName()), qPrintable(path)) == 0);
 }
@@ -104,12 +104,11 @@ void tst_BeepHeard::heard_data()
 
     // The press 30 ms after a beep falls inside the debounce; a key going up
     // asks for no beep.
-    QTest::newRow("debounce and key up") << Presses{{0, true, 5, 1, 1}, {250, true, 5, 1, 1}, {30, true, 5, 1, 0},
-                                                    {250, true, 5, 0, 0}, {250, true, 5, 1, 1}} << 0;
-    QTest::newRow("volume picks the file") << Presses{{0, true, 5, 1, 1}, {300, true, 12, 1, 2}, {300, true, 18, 1, 3},
-                                                      {300, true, 25, 1, 4}, {300, true, 40, 1, 5}} << 0;
-    QTest::newRow("beep switched off") << Presses{{0, false, 5, 1, 0}, {300, false, 25, 1, 0}, {300, true, 25, 1, 4}} << 0;
-    QTest::newRow("unreadable sound file") << Presses{{0, true, 18, 1, 0}, {300, true, 5, 1, 1}} << 3;
+    QTest::newRow("debounce and key up") << Presses{{0, 5, 1, 1}, {250, 5, 1, 1}, {30, 5, 1, 0},
+                                                    {250, 5, 0, 0}, {250, 5, 1, 1}} << 0;
+    QTest::newRow("volume picks the file") << Presses{{0, 5, 1, 1}, {300, 12, 1, 2}, {300, 18, 1, 3},
+                                                      {300, 25, 1, 4}, {300, 40, 1, 5}} << 0;
+    QTest::newRow("unreadable sound file") << Presses{{0, 18, 1, 0}, {300, 5, 1, 1}} << 3;
 }
 
 void tst_BeepHeard::heard()
@@ -136,7 +135,7 @@ void tst_BeepHeard::heard()
     unixpeer::Names names("beep");
     unixpeer::Listener mcu(names.serviceName);
     QVERIFY(mcu.isListening());
-    saveSettings(presses.first().beepOn, presses.first().volume);
+    saveSettings(presses.first().volume);
     QProcessEnvironment env = launcherEnvironment(m_dir.path(), names);
     env.insert(QStringLiteral("PULSE_SERVER"), QString::fromStdString(m_server.address()));
     ChildProgram launcher;
@@ -149,7 +148,7 @@ void tst_BeepHeard::heard()
     QVector<double> sent;
     for (const Press &press : presses) {
         QTest::qWait(press.afterMs);
-        saveSettings(press.beepOn, press.volume);
+        saveSettings(press.volume);
         sent << monotonicNow();
         QVERIFY(unixpeer::writeFull(fd, McuTestFrames::normal(13078, 7, press.state).constData(), 16));
     }
