@@ -2,4 +2,3 @@
 
 Q_LOGGING_CATEGORY(lcMcu, "headunit.mcu", QtInfoMsg)
 Q_LOGGING_CATEGORY(lcMcuFrames, "headunit.mcu.frames", QtInfoMsg)
-Q_LOGGING_CATEGORY(lcStartup, "headunit.startup", QtInfoMsg)

@@ -1,6 +1,7 @@
 #include "diaglog.h"
 
 #include "logcategories.h"
+#include "startupcheckpoints.h"
 
 #include <dlt.h>
 

@@ -1,6 +1,5 @@
 #include "startupcheckpoints.h"
 
-#include "logcategories.h"
 #include "servicestatus.h"
 
 #include <QString>
@@ -14,6 +13,8 @@
 #include <fcntl.h>
 #include <mutex>
 #include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcStartup, "headunit.startup", QtInfoMsg)
 
 namespace StartupCheckpoints {
 

@@ -1,6 +1,11 @@
 #ifndef STARTUPCHECKPOINTS_H
 #define STARTUPCHECKPOINTS_H
 
+#include <QLoggingCategory>
+
+// headunit.startup: the checkpoint table, info.
+Q_DECLARE_LOGGING_CATEGORY(lcStartup)
+
 // Where the launcher's start-up time goes: the time since the process was
 // created at each step, kept once, reported when every service is up.
 namespace StartupCheckpoints {

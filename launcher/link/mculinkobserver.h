@@ -1,6 +1,8 @@
 #ifndef MCULINKOBSERVER_H
 #define MCULINKOBSERVER_H
 
+#include "mcudumpobserver.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <sys/types.h>
@@ -16,8 +18,9 @@ struct McuPeerCredentials {
 // overrides what it cares about. Calls come from the
 // reader thread, from the thread that starts the link (its first connection)
 // and from any sender (sendFailed), so implementations must be thread-safe and
-// quick: the link waits for them.
-class McuLinkObserver
+// quick: the link waits for them. The flight recorder's dumps are reported
+// from the dumper's thread.
+class McuLinkObserver : public McuDumpObserver
 {
 public:
     // A connection is made and greeted. attempts and downMs describe the
@@ -46,10 +49,6 @@ public:
     // thread once it is out. Called for every frame, so cheap when unused.
     virtual void frameIn(const unsigned char * /*frame*/, size_t /*kept*/, uint64_t /*wireLength*/) {}
     virtual void frameOut(const unsigned char * /*frame*/, size_t /*len*/) {}
-
-    // The flight recorder's dumps, from the dumper's thread.
-    virtual void dumpWritten(const char * /*path*/, size_t /*records*/) {}
-    virtual void dumpFailed(const char * /*error*/) {}
 
 protected:
     ~McuLinkObserver() = default;

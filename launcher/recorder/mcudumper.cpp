@@ -1,6 +1,6 @@
 #include "mcudumper.h"
 
-#include "mculinkobserver.h"
+#include "mcudumpobserver.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -156,7 +156,7 @@ void renumber(const std::string &dir, std::vector<Dump> *dumps)
 
 } // namespace
 
-McuDumper::McuDumper(const McuFlightRecorder &recorder, McuLinkObserver *observer)
+McuDumper::McuDumper(const McuFlightRecorder &recorder, McuDumpObserver *observer)
     : m_recorder(recorder)
     , m_observer(observer)
     , m_thread()

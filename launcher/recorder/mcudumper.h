@@ -7,7 +7,7 @@
 #include <pthread.h>
 #include <string>
 
-class McuLinkObserver;
+class McuDumpObserver;
 
 // Writes the flight recorder's ring to a capture file on a thread of its own,
 // so that neither the reader nor a sender ever waits for a disk. At most 8
@@ -24,7 +24,7 @@ class McuDumper
 public:
     enum { KeptDumps = 8 };
 
-    McuDumper(const McuFlightRecorder &recorder, McuLinkObserver *observer);
+    McuDumper(const McuFlightRecorder &recorder, McuDumpObserver *observer);
     ~McuDumper();
     McuDumper(const McuDumper &) = delete;
     McuDumper &operator=(const McuDumper &) = delete;
@@ -44,7 +44,7 @@ private:
     void write(const char *reason);
 
     const McuFlightRecorder &m_recorder;   // fixed at construction
-    McuLinkObserver *m_observer;           // fixed at construction; may be null
+    McuDumpObserver *m_observer;           // fixed at construction; may be null
 
     pthread_mutex_t m_mutex;
     pthread_cond_t m_wake;
