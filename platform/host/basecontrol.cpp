@@ -5,8 +5,8 @@
 
 #include <QCoreApplication>
 #include <QKeyEvent>
-#include <QMutex>
-#include <QMutexLocker>
+
+#include <mutex>
 
 using HostJournal::arg;
 using HostJournal::hex;
@@ -20,9 +20,9 @@ namespace {
 // delivered). Null until an application exists.
 QObject *beepRequestReceiver()
 {
-    static QMutex mutex;
+    static std::mutex mutex;
     static QObject *receiver = nullptr;
-    QMutexLocker lock(&mutex);
+    const std::lock_guard<std::mutex> lock(mutex);
     if (!receiver) {
         QCoreApplication *app = QCoreApplication::instance();
         if (!app)
@@ -71,7 +71,7 @@ QString BaseControl::getDateVersion()
 {
     QString version;
     {
-        QMutexLocker lock(&hostState().mutex);
+        const std::lock_guard<std::mutex> lock(hostState().mutex);
         version = hostState().dateVersion;
     }
     record(QStringLiteral("BaseControl::getDateVersion() = %1").arg(arg(version)));
