@@ -3,17 +3,16 @@
 #include <servicenotify.h>
 
 #include <QDateTime>
-#include <QMutex>
-#include <QMutexLocker>
 
 #include <atomic>
+#include <mutex>
 
 namespace ServiceStatus {
 
 namespace {
 
 struct State {
-    QMutex mutex;
+    std::mutex mutex;
     QString progress = QStringLiteral("starting");   // under mutex
     QString link = QStringLiteral("MCU link not started"); // under mutex
     QString downSince;                                // under mutex; wall time the link went down
@@ -38,7 +37,7 @@ void publishLocked()
 
 void setProgress(const QString &progress)
 {
-    QMutexLocker lock(&state().mutex);
+    const std::lock_guard<std::mutex> lock(state().mutex);
     state().progress = progress;
     publishLocked();
 }
@@ -62,7 +61,7 @@ void startupSummary(const QString &summary)
 
 void linkUp()
 {
-    QMutexLocker lock(&state().mutex);
+    const std::lock_guard<std::mutex> lock(state().mutex);
     state().everUp = true;
     state().downSince.clear();
     state().link = QStringLiteral("MCU link up");
@@ -71,7 +70,7 @@ void linkUp()
 
 void linkDown(unsigned attempts)
 {
-    QMutexLocker lock(&state().mutex);
+    const std::lock_guard<std::mutex> lock(state().mutex);
     if (!state().everUp) {
         state().link = attempts == 0 ? QStringLiteral("waiting for the MCU service")
                                      : QStringLiteral("waiting for the MCU service, %1 connection attempts").arg(attempts);

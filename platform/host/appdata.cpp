@@ -3,7 +3,7 @@
 #include "hoststate_p.h"
 #include "journal.h"
 
-#include <QMutexLocker>
+#include <mutex>
 
 using HostJournal::arg;
 using HostJournal::record;
@@ -20,7 +20,7 @@ int AppData::curSource()
 {
     int source;
     {
-        QMutexLocker lock(&hostState().mutex);
+        const std::lock_guard<std::mutex> lock(hostState().mutex);
         source = hostState().curSource;
     }
     record(QStringLiteral("AppData::curSource() = %1").arg(source));
@@ -30,7 +30,7 @@ int AppData::curSource()
 void AppData::setLastSource(int source)
 {
     {
-        QMutexLocker lock(&hostState().mutex);
+        const std::lock_guard<std::mutex> lock(hostState().mutex);
         hostState().lastSource = source;
     }
     record(QStringLiteral("AppData::setLastSource(%1)").arg(source));
@@ -39,7 +39,7 @@ void AppData::setLastSource(int source)
 void AppData::setCurSource(int source)
 {
     {
-        QMutexLocker lock(&hostState().mutex);
+        const std::lock_guard<std::mutex> lock(hostState().mutex);
         hostState().curSource = source;
     }
     record(QStringLiteral("AppData::setCurSource(%1)").arg(source));
@@ -49,7 +49,7 @@ bool AppData::isAudioSource(int source)
 {
     bool audio;
     {
-        QMutexLocker lock(&hostState().mutex);
+        const std::lock_guard<std::mutex> lock(hostState().mutex);
         audio = hostState().audioSources.contains(source);
     }
     record(QStringLiteral("AppData::isAudioSource(%1) = %2").arg(source).arg(arg(audio)));
@@ -65,7 +65,7 @@ bool AppData::isDirectSwitchAudioSrc(int source)
 {
     bool direct;
     {
-        QMutexLocker lock(&hostState().mutex);
+        const std::lock_guard<std::mutex> lock(hostState().mutex);
         direct = hostState().directSwitchSources.contains(source);
     }
     record(QStringLiteral("AppData::isDirectSwitchAudioSrc(%1) = %2").arg(source).arg(arg(direct)));
@@ -76,7 +76,7 @@ int AppData::curAudioSource()
 {
     int source;
     {
-        QMutexLocker lock(&hostState().mutex);
+        const std::lock_guard<std::mutex> lock(hostState().mutex);
         source = hostState().curAudioSource;
     }
     record(QStringLiteral("AppData::curAudioSource() = %1").arg(source));
@@ -86,7 +86,7 @@ int AppData::curAudioSource()
 void AppData::setLastAudioSource(int source)
 {
     {
-        QMutexLocker lock(&hostState().mutex);
+        const std::lock_guard<std::mutex> lock(hostState().mutex);
         hostState().lastAudioSource = source;
     }
     record(QStringLiteral("AppData::setLastAudioSource(%1)").arg(source));
@@ -95,7 +95,7 @@ void AppData::setLastAudioSource(int source)
 void AppData::setCurAudioSource(int source)
 {
     {
-        QMutexLocker lock(&hostState().mutex);
+        const std::lock_guard<std::mutex> lock(hostState().mutex);
         hostState().curAudioSource = source;
     }
     record(QStringLiteral("AppData::setCurAudioSource(%1)").arg(source));

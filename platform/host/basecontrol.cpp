@@ -2,38 +2,13 @@
 
 #include "hoststate_p.h"
 #include "journal.h"
+#include "mainthread_p.h"
 
-#include <QCoreApplication>
-#include <QKeyEvent>
-#include <QMutex>
-#include <QMutexLocker>
+#include <mutex>
 
 using HostJournal::arg;
 using HostJournal::hex;
 using HostJournal::record;
-
-namespace {
-
-// Where the beep requests of MCU keys go: an object of the application's
-// thread that is never destroyed, so that a key arriving while main() tears
-// the application down still posts to a live object (the event is then never
-// delivered). Null until an application exists.
-QObject *beepRequestReceiver()
-{
-    static QMutex mutex;
-    static QObject *receiver = nullptr;
-    QMutexLocker lock(&mutex);
-    if (!receiver) {
-        QCoreApplication *app = QCoreApplication::instance();
-        if (!app)
-            return nullptr;
-        receiver = new QObject;
-        receiver->moveToThread(app->thread());
-    }
-    return receiver;
-}
-
-} // namespace
 
 BaseControl::BaseControl() = default;
 
@@ -50,16 +25,13 @@ void BaseControl::changeMediaSrcSlot(int from, int to)
 
 // The board's UI answers a key going down with a beep request, delivered to
 // an object of the application and so seen by its event filters. The call
-// comes from the MCU reader thread: the request is posted, and the filter
-// gets it on the main thread. State 0 is the key going up.
+// comes from the MCU reader thread; the filter gets the request on the main
+// thread, and none once the event loop was left. State 0 is the key going up.
 void BaseControl::sendMcuKeyPressedSignal(int key, int state)
 {
     record(QStringLiteral("BaseControl::sendMcuKeyPressedSignal(%1, %2)").arg(key).arg(state));
-    if (state == 0)
-        return;
-    if (QObject *receiver = beepRequestReceiver())
-        QCoreApplication::postEvent(receiver, new QKeyEvent(QEvent::KeyPress, Qt::Key_Meta, Qt::NoModifier,
-                                                            QStringLiteral("beep")));
+    if (state != 0)
+        HostMainThread::requestBeep();
 }
 
 void BaseControl::ejectSlot()
@@ -71,7 +43,7 @@ QString BaseControl::getDateVersion()
 {
     QString version;
     {
-        QMutexLocker lock(&hostState().mutex);
+        const std::lock_guard<std::mutex> lock(hostState().mutex);
         version = hostState().dateVersion;
     }
     record(QStringLiteral("BaseControl::getDateVersion() = %1").arg(arg(version)));

@@ -4,8 +4,8 @@
 #include "journal.h"
 
 #include <QHash>
-#include <QMutex>
-#include <QMutexLocker>
+
+#include <mutex>
 
 using HostJournal::arg;
 using HostJournal::record;
@@ -13,7 +13,7 @@ using HostJournal::record;
 namespace {
 
 struct Defaults {
-    QMutex mutex;
+    std::mutex mutex;
     QHash<QString, QVariant> table; // under mutex; filled by initDataDefault()
 };
 
@@ -29,7 +29,7 @@ Defaults &defaults()
 void DataDefault::initDataDefault()
 {
     record(QStringLiteral("DataDefault::initDataDefault()"));
-    QMutexLocker lock(&defaults().mutex);
+    const std::lock_guard<std::mutex> lock(defaults().mutex);
     // Factory state of a new unit: English, left-hand drive, beep on at a
     // middle volume, radio time trusted, phones on their native projection.
     defaults().table = {
@@ -49,7 +49,7 @@ QVariant DataDefault::getDefault(QString key)
 {
     QVariant value;
     {
-        QMutexLocker lock(&defaults().mutex);
+        const std::lock_guard<std::mutex> lock(defaults().mutex);
         value = defaults().table.value(key);
     }
     record(QStringLiteral("DataDefault::getDefault(%1) = %2").arg(key, arg(value)));

@@ -5,10 +5,10 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QSettings>
 #include <QStandardPaths>
+
+#include <mutex>
 
 using HostJournal::arg;
 using HostJournal::record;
@@ -16,7 +16,7 @@ using HostJournal::record;
 namespace {
 
 struct Store {
-    QMutex mutex;
+    std::mutex mutex;
     QString path; // under mutex
 };
 
@@ -41,7 +41,7 @@ void DataSaveControl::initQSettingPath()
 {
     const QString path = chosenPath();
     {
-        QMutexLocker lock(&store().mutex);
+        const std::lock_guard<std::mutex> lock(store().mutex);
         store().path = path;
     }
     record(QStringLiteral("DataSaveControl::initQSettingPath() = %1").arg(arg(path)));
@@ -51,7 +51,7 @@ QVariant DataSaveControl::readSettingData(const QString &key, const QVariant &de
 {
     QString path;
     {
-        QMutexLocker lock(&store().mutex);
+        const std::lock_guard<std::mutex> lock(store().mutex);
         path = store().path;
     }
     QVariant result = defaultValue;
@@ -87,7 +87,7 @@ namespace HostPlatform {
 
 QString settingsPath()
 {
-    QMutexLocker lock(&store().mutex);
+    const std::lock_guard<std::mutex> lock(store().mutex);
     return store().path.isEmpty() ? chosenPath() : store().path;
 }
 

@@ -4,15 +4,14 @@
 #include "journal.h"
 #include "signaldelivery_p.h"
 
-#include <QMutex>
-#include <QMutexLocker>
+#include <mutex>
 
 using HostJournal::record;
 
 namespace {
 
 struct MonitorRef {
-    QMutex mutex;
+    std::mutex mutex;
     FirstFrameMonitor *instance = nullptr; // under mutex
     int users = 0;                         // under mutex
     SignalDelivery *delivery = nullptr;    // under mutex, lives with instance
@@ -38,7 +37,7 @@ FirstFrameMonitor::~FirstFrameMonitor() = default;
 FirstFrameMonitor *FirstFrameMonitor::getInstance()
 {
     record(QStringLiteral("FirstFrameMonitor::getInstance()"));
-    QMutexLocker lock(&monitorRef().mutex);
+    const std::lock_guard<std::mutex> lock(monitorRef().mutex);
     if (!monitorRef().instance) {
         monitorRef().instance = new FirstFrameMonitor;
         monitorRef().delivery = new SignalDelivery(monitorRef().instance);
@@ -53,7 +52,7 @@ void FirstFrameMonitor::releaseInstance()
     FirstFrameMonitor *gone = nullptr;
     SignalDelivery *delivery = nullptr;
     {
-        QMutexLocker lock(&monitorRef().mutex);
+        const std::lock_guard<std::mutex> lock(monitorRef().mutex);
         if (monitorRef().users == 0)
             return;
         if (--monitorRef().users == 0) {
@@ -75,7 +74,7 @@ void FirstFrameMonitor::preCheck()
         emitFlushDone(this);
         break;
     case HostPlatform::FirstFrame::NextTurn: {
-        QMutexLocker lock(&monitorRef().mutex);
+        const std::lock_guard<std::mutex> lock(monitorRef().mutex);
         if (monitorRef().delivery)
             monitorRef().delivery->later([this] { emitFlushDone(this); });
         break;
@@ -91,7 +90,7 @@ void showFirstFrame()
 {
     FirstFrameMonitor *monitor;
     {
-        QMutexLocker lock(&monitorRef().mutex);
+        const std::lock_guard<std::mutex> lock(monitorRef().mutex);
         monitor = monitorRef().instance;
     }
     // Emitted unlocked: a slot may release the monitor. Call it on the thread

@@ -5,7 +5,8 @@
 #include <mcuframes.h>
 
 #include <QDir>
-#include <QMutexLocker>
+
+#include <mutex>
 
 void HostState::resetLocked()
 {
@@ -42,7 +43,7 @@ HostState &hostState()
 
 void keepRecord(const void *record, int size)
 {
-    QMutexLocker lock(&hostState().mutex);
+    const std::lock_guard<std::mutex> lock(hostState().mutex);
     hostState().lastRecord = QByteArray(static_cast<const char *>(record), size);
 }
 
@@ -63,7 +64,7 @@ namespace HostPlatform {
 void reset()
 {
     {
-        QMutexLocker lock(&hostState().mutex);
+        const std::lock_guard<std::mutex> lock(hostState().mutex);
         hostState().resetLocked();
     }
     setVisible(true);
@@ -87,7 +88,7 @@ void setPlatformControlAvailable(bool available)
 
 void setVersions(const QString &customer, const QString &sdk, const QString &date)
 {
-    QMutexLocker lock(&hostState().mutex);
+    const std::lock_guard<std::mutex> lock(hostState().mutex);
     hostState().customerVersion = customer;
     hostState().sdkVersion = sdk;
     hostState().dateVersion = date;
@@ -95,7 +96,7 @@ void setVersions(const QString &customer, const QString &sdk, const QString &dat
 
 void setAudioSources(const QList<int> &audio, const QList<int> &directSwitch)
 {
-    QMutexLocker lock(&hostState().mutex);
+    const std::lock_guard<std::mutex> lock(hostState().mutex);
     hostState().audioSources = audio;
     hostState().directSwitchSources = directSwitch;
 }
@@ -117,13 +118,13 @@ void setFirstFrame(FirstFrame when)
 
 QByteArray lastRecord()
 {
-    QMutexLocker lock(&hostState().mutex);
+    const std::lock_guard<std::mutex> lock(hostState().mutex);
     return hostState().lastRecord;
 }
 
 time_t lastSystemTime()
 {
-    QMutexLocker lock(&hostState().mutex);
+    const std::lock_guard<std::mutex> lock(hostState().mutex);
     return hostState().lastSystemTime;
 }
 

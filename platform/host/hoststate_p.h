@@ -4,15 +4,15 @@
 #include "hostplatform.h"
 
 #include <QList>
-#include <QMutex>
 #include <QString>
 
 #include <atomic>
+#include <mutex>
 
 // State behind the host platform's knobs. Any thread; the plain fields are
 // guarded by mutex, the flags read on hot paths are atomic.
 struct HostState {
-    QMutex mutex;
+    std::mutex mutex;
 
     // AppData
     int curSource = 0;

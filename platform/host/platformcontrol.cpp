@@ -3,7 +3,7 @@
 #include "hoststate_p.h"
 #include "journal.h"
 
-#include <QMutexLocker>
+#include <mutex>
 
 using HostJournal::arg;
 using HostJournal::record;
@@ -20,7 +20,7 @@ QString PlatformControl::getCustomerVer()
 {
     QString version;
     {
-        QMutexLocker lock(&hostState().mutex);
+        const std::lock_guard<std::mutex> lock(hostState().mutex);
         version = hostState().customerVersion;
     }
     record(QStringLiteral("PlatformControl::getCustomerVer() = %1").arg(arg(version)));
@@ -31,7 +31,7 @@ QString PlatformControl::getSDKVer()
 {
     QString version;
     {
-        QMutexLocker lock(&hostState().mutex);
+        const std::lock_guard<std::mutex> lock(hostState().mutex);
         version = hostState().sdkVersion;
     }
     record(QStringLiteral("PlatformControl::getSDKVer() = %1").arg(arg(version)));

@@ -33,7 +33,7 @@ SignalDelivery::SignalDelivery(QObject *sender)
 
 SignalDelivery::~SignalDelivery()
 {
-    std::lock_guard<QRecursiveMutex> lock(m_guard->mutex);
+    std::lock_guard<std::recursive_mutex> lock(m_guard->mutex);
     m_guard->alive = false;
 }
 
@@ -48,7 +48,7 @@ void SignalDelivery::later(std::function<void()> emitSignal)
     QMetaObject::invokeMethod(
         workerContext(),
         [guard, emitSignal = std::move(emitSignal)] {
-            std::lock_guard<QRecursiveMutex> lock(guard->mutex);
+            std::lock_guard<std::recursive_mutex> lock(guard->mutex);
             if (guard->alive)
                 emitSignal();
         },

@@ -2,10 +2,10 @@
 #define SIGNALDELIVERY_P_H
 
 #include <QObject>
-#include <QRecursiveMutex>
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
 // Delivers a platform object's signals later, the way the real services do:
 // queued to the object's own thread, or emitted from a worker thread of the
@@ -26,7 +26,7 @@ private:
     struct Guard {
         // Recursive: a receiver connected directly may delete the sender from
         // inside the emission, on the worker thread.
-        QRecursiveMutex mutex;
+        std::recursive_mutex mutex;
         bool alive = true; // under mutex
     };
 

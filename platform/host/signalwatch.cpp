@@ -15,10 +15,8 @@
 // come together act once, as they would have anyway.
 
 #include "journal.h"
+#include "mainthread_p.h"
 #include "visibility_p.h"
-
-#include <QCoreApplication>
-#include <QMetaObject>
 
 #include <atomic>
 #include <cerrno>
@@ -48,15 +46,12 @@ void onSignal(int signo)
 
 void quitOrDie(int signo)
 {
-    // No event loop to leave (before the application object exists, or
-    // after it is gone): end the way the signal always does.
-    QCoreApplication *app = QCoreApplication::instance();
-    if (!app) {
+    // No event loop to leave (before the application exists, or once its
+    // loop was left): end the way the signal always does.
+    if (!HostMainThread::requestQuit()) {
         std::signal(signo, SIG_DFL);
         std::raise(signo);
-        return;
     }
-    QMetaObject::invokeMethod(app, "quit", Qt::QueuedConnection);
 }
 
 // The launcher exports tqappframework::MainAppProtocolComm::DumpFlightRecorder()

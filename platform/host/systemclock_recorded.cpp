@@ -4,14 +4,15 @@
 #include "journal.h"
 
 #include <QDateTime>
-#include <QMutexLocker>
+
+#include <mutex>
 
 // The host never moves the machine's clock (tests run as root on shared
 // machines); it records what the launcher asked for.
 int SystemClock::setSystemTime(time_t seconds)
 {
     {
-        QMutexLocker lock(&hostState().mutex);
+        const std::lock_guard<std::mutex> lock(hostState().mutex);
         hostState().lastSystemTime = seconds;
     }
     const QString local = QDateTime::fromSecsSinceEpoch(seconds).toString(Qt::ISODate);

@@ -3,17 +3,16 @@
 #include "hoststate_p.h"
 #include "journal.h"
 
-#include <QMutexLocker>
-
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <time.h>
 
 // Board build: the launcher really owns the wall clock.
 int SystemClock::setSystemTime(time_t seconds)
 {
     {
-        QMutexLocker lock(&hostState().mutex);
+        const std::lock_guard<std::mutex> lock(hostState().mutex);
         hostState().lastSystemTime = seconds;
     }
     timespec ts{};

@@ -4,12 +4,10 @@
 #include "journal.h"
 #include "visibility_p.h"
 
-#include <QMutex>
-#include <QMutexLocker>
-
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 // The head unit hides the launcher while another application owns the screen.
 // On the host a person toggles that with SIGUSR1 (kill -USR1 <pid>, handled by
@@ -18,7 +16,7 @@
 
 namespace {
 
-QMutex g_mutex;             // orders changes with their journal lines
+std::mutex g_mutex;             // orders changes with their journal lines
 std::atomic<bool> g_visible{[] {
     const char *initial = std::getenv("HEADUNIT_VISIBLE");
     return !(initial && std::strcmp(initial, "0") == 0);
@@ -42,7 +40,7 @@ namespace HostVisibility {
 
 void toggle()
 {
-    QMutexLocker lock(&g_mutex);
+    const std::lock_guard<std::mutex> lock(g_mutex);
     changeLocked(!g_visible.load());
 }
 
@@ -52,7 +50,7 @@ namespace HostPlatform {
 
 void setVisible(bool visible)
 {
-    QMutexLocker lock(&g_mutex);
+    const std::lock_guard<std::mutex> lock(g_mutex);
     changeLocked(visible);
 }
 

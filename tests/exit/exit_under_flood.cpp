@@ -56,6 +56,8 @@ std::string runOnce(const char *launcher, int run, const std::filesystem::path &
     std::filesystem::create_directories(dir);
     const std::string errPath = (dir / "stderr").string();
 
+    // The child would write out what stdout still holds when it reopens it.
+    std::fflush(stdout);
     const pid_t pid = fork();
     if (pid == 0) {
         setenv("HEADUNIT_TEST_MCU_NAME", names.name.c_str(), 1);

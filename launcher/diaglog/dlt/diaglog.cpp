@@ -7,7 +7,6 @@
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
-#include <QMutex>
 #include <QString>
 #include <QVector>
 
@@ -15,6 +14,7 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -59,7 +59,7 @@ struct Pending {
 };
 constexpr int MaxPending = 512;
 
-QMutex s_mutex; // guards the contexts' categories and levels, s_pending and s_pendingDropped
+std::mutex s_mutex; // guards the contexts' categories and levels, s_pending and s_pendingDropped
 QVector<Pending> s_pending;
 int s_pendingDropped = 0;
 
@@ -133,7 +133,7 @@ void filterCategory(QLoggingCategory *category)
     const int index = contextOf(category->categoryName());
     if (index == DefaultContext && std::strcmp(category->categoryName(), "default") != 0)
         return;
-    QMutexLocker lock(&s_mutex);
+    const std::lock_guard<std::mutex> lock(s_mutex);
     Context &context = s_contexts[index];
     if (!context.categories.contains(category))
         context.categories.append(category);
@@ -149,7 +149,7 @@ void levelChanged(char id[DLT_ID_SIZE], uint8_t level, uint8_t)
         return;
     for (Context &context : s_contexts) {
         if (std::memcmp(id, context.id, DLT_ID_SIZE) == 0) {
-            QMutexLocker lock(&s_mutex);
+            const std::lock_guard<std::mutex> lock(s_mutex);
             context.dltLevel = level;
             applyLevel(context);
         }
@@ -189,7 +189,7 @@ void handleMessage(QtMsgType type, const QMessageLogContext &messageContext, con
     }
     s_inFlight.fetch_sub(1);
     if (!sent) {
-        QMutexLocker lock(&s_mutex);
+        std::unique_lock<std::mutex> lock(s_mutex);
         if (s_registered.load()) {
             lock.unlock();
             handleMessage(type, messageContext, message);
@@ -217,7 +217,7 @@ void registerContexts()
     QLoggingCategory::installFilter(s_previousFilter);
     QLoggingCategory::installFilter(filterCategory);
     for (const Context &context : s_contexts) {
-        QMutexLocker lock(&s_mutex);
+        std::unique_lock<std::mutex> lock(s_mutex);
         if (context.categories.isEmpty()) {
             lock.unlock();
             standIns.push_back(std::make_unique<QLoggingCategory>(context.category));
@@ -228,7 +228,7 @@ void registerContexts()
         Context &context = s_contexts[i];
         int level;
         {
-            QMutexLocker lock(&s_mutex);
+            const std::lock_guard<std::mutex> lock(s_mutex);
             level = dltLevelOf(*context.categories.first());
         }
         // Never under s_mutex: libdlt may hold its own lock while it calls levelChanged.
@@ -238,7 +238,7 @@ void registerContexts()
         // A level the daemon sent, or DLT_INITIAL_LOG_LEVEL, before the callback was in place.
         const int given = context.dlt.log_level_ptr ? *context.dlt.log_level_ptr : level;
         if (given != level && given >= DLT_LOG_OFF && given <= DLT_LOG_VERBOSE) {
-            QMutexLocker lock(&s_mutex);
+            const std::lock_guard<std::mutex> lock(s_mutex);
             context.dltLevel = given;
             applyLevel(context);
         }
@@ -260,7 +260,7 @@ void registerWithDlt()
     // Pending messages first, in order; messages of other threads keep
     // queueing behind them until the queue is found empty.
     for (;;) {
-        QMutexLocker lock(&s_mutex);
+        std::unique_lock<std::mutex> lock(s_mutex);
         if (s_pending.isEmpty()) {
             const int dropped = s_pendingDropped;
             s_registered.store(true);
@@ -301,7 +301,7 @@ DiagLog::~DiagLog()
         return;
     QLoggingCategory::installFilter(s_previousFilter);
     {
-        QMutexLocker lock(&s_mutex);
+        const std::lock_guard<std::mutex> lock(s_mutex);
         for (Context &context : s_contexts)
             context.categories.clear();
     }
