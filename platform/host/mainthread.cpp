@@ -6,7 +6,6 @@
 #include <QSocketNotifier>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <mutex>
 #include <sys/eventfd.h>
@@ -17,8 +16,8 @@ struct Mailbox {
     std::mutex mutex;
     // The current application's, while it takes requests; under mutex.
     QObject *receiver = nullptr;
-    unsigned beeps = 0; // under mutex
-    bool quit = false;  // under mutex
+    bool beep = false; // under mutex
+    bool quit = false; // under mutex
     // Made once and kept; each application's notifier watches it. Under mutex.
     int wake = -1;
 };
@@ -37,28 +36,31 @@ bool wakeLocked(Mailbox &box)
 {
     if (!box.receiver)
         return false;
-    if (box.beeps == 0 && !box.quit)
+    if (!box.beep && !box.quit)
         (void)::eventfd_write(box.wake, 1);
     return true;
 }
 
-// Main thread, on the notifier. Key events are sent one per request, as the
-// board's UI posts one per key: the application's event filters see them.
+// Main thread, on the notifier; the application's event filters see the key
+// event. Key presses that came while one was waiting make no more events: the
+// beep filter plays at most one in 121 ms anyway, and an MCU flooding keys
+// faster than the main thread takes them must neither queue work for it
+// without bound nor hold a quit back behind that work.
 void deliver(QObject *receiver)
 {
     Mailbox &box = mailbox();
-    unsigned beeps;
+    bool beep;
     bool quit;
     {
         const std::lock_guard<std::mutex> lock(box.mutex);
         eventfd_t count;
         (void)::eventfd_read(box.wake, &count);
-        beeps = box.beeps;
+        beep = box.beep;
         quit = box.quit;
-        box.beeps = 0;
+        box.beep = false;
         box.quit = false;
     }
-    for (; beeps > 0; --beeps) {
+    if (beep) {
         QKeyEvent event(QEvent::KeyPress, Qt::Key_Meta, Qt::NoModifier, QStringLiteral("beep"));
         QCoreApplication::sendEvent(receiver, &event);
     }
@@ -72,7 +74,7 @@ void closeMailbox()
     Mailbox &box = mailbox();
     const std::lock_guard<std::mutex> lock(box.mutex);
     box.receiver = nullptr;
-    box.beeps = 0;
+    box.beep = false;
     box.quit = false;
 }
 
@@ -114,8 +116,7 @@ bool requestBeep()
     const std::lock_guard<std::mutex> lock(box.mutex);
     if (!wakeLocked(box))
         return false;
-    if (box.beeps < UINT_MAX)
-        ++box.beeps;
+    box.beep = true;
     return true;
 }
 

@@ -5,9 +5,10 @@
 // beep request of an MCU key (the MCU reader thread) and leaving the event
 // loop (the signal thread).
 //
-// Only the main thread touches Qt objects. Another thread counts its request
+// Only the main thread touches Qt objects. Another thread notes its request
 // under a lock and wakes the main thread through an eventfd, whose notifier
-// there sends the key events and quits. No thread posts into an application
+// there sends the key event and quits; a request that comes while the same
+// one waits joins it. No thread posts into an application
 // that main() is destroying: Qt 5's postEvent reads the application object
 // and wakes its event dispatcher without a guard against that. And the hand-
 // over is a std::mutex and a descriptor, which ThreadSanitizer follows.

@@ -19,7 +19,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -44,6 +46,16 @@ std::string floodRound()
         putWord(&s, w);
     s.append("\0V1.2\0", 6);
     return s;
+}
+
+// To the launcher's main thread, which lives as long as the process. Sent to
+// the process, the kernel may hand a signal to any thread, and a
+// ThreadSanitizer build runs the handler only when that thread next calls
+// into the runtime: one of Qt's or PulseAudio's short-lived threads may end
+// first and take the signal with it.
+void signalMainThread(pid_t pid, int signo)
+{
+    ::syscall(SYS_tgkill, pid, pid, signo);
 }
 
 // Empty when the run ended as it should, else what went wrong.
@@ -84,20 +96,21 @@ std::string runOnce(const char *launcher, int run, const std::filesystem::path &
     auto nextDump = Clock::now();
     for (;;) {
         if (!killed && (Clock::now() >= killAt || !failure.empty())) {
-            kill(pid, SIGTERM);
+            signalMainThread(pid, SIGTERM);
             killed = true;
         }
         if (waitpid(pid, &status, WNOHANG) == pid)
             break;
         // The flight recorder dumps now and then, so that its thread is busy too.
         if (!killed && Clock::now() >= nextDump) {
-            kill(pid, SIGUSR2);
+            signalMainThread(pid, SIGUSR2);
             nextDump += std::chrono::milliseconds(40);
         }
         if (Clock::now() > giveUp) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
-            return "still running 60 s after SIGTERM";
+            failure = "still running 60 s after SIGTERM";
+            break;
         }
         if (fd < 0) {
             ::poll(nullptr, 0, 5);
