@@ -156,7 +156,7 @@ void renumber(const std::string &dir, std::vector<Dump> *dumps)
 
 } // namespace
 
-McuDumper::McuDumper(const McuFlightRecorder &recorder, McuLinkObserver *observer)
+McuDumper::McuDumper(McuFlightRecorder &recorder, McuLinkObserver *observer)
     : m_recorder(recorder)
     , m_observer(observer)
     , m_thread()

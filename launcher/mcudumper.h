@@ -9,7 +9,7 @@
 
 class McuLinkObserver;
 
-// Writes the flight recorder's ring to a capture file on a thread of its own,
+// Writes the flight recorder's rings to a capture file on a thread of its own,
 // so that neither the reader nor a sender ever waits for a disk. At most 8
 // dumps stay in the directory, the oldest go first; each holds at most 1024
 // records, well under 1 MB. Their numbers go on from the highest in the
@@ -24,7 +24,7 @@ class McuDumper
 public:
     enum { KeptDumps = 8 };
 
-    McuDumper(const McuFlightRecorder &recorder, McuLinkObserver *observer);
+    McuDumper(McuFlightRecorder &recorder, McuLinkObserver *observer);
     ~McuDumper();
     McuDumper(const McuDumper &) = delete;
     McuDumper &operator=(const McuDumper &) = delete;
@@ -43,7 +43,7 @@ private:
     void run();
     void write(const char *reason);
 
-    const McuFlightRecorder &m_recorder;   // fixed at construction
+    McuFlightRecorder &m_recorder;         // fixed at construction
     McuLinkObserver *m_observer;           // fixed at construction; may be null
 
     pthread_mutex_t m_mutex;
