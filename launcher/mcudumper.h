@@ -18,7 +18,9 @@ class McuLinkObserver;
 // cannot be written costs one line through the observer and nothing else.
 //
 // Threads: start() and stop() belong to the link's controlling thread;
-// request() may come from any thread.
+// request() may come from any thread. The dumper's own thread is made at the
+// first request, so that a link is up and greeted without waiting for it, and
+// one that never dumps never has it.
 class McuDumper
 {
 public:
@@ -29,7 +31,8 @@ public:
     McuDumper(const McuDumper &) = delete;
     McuDumper &operator=(const McuDumper &) = delete;
 
-    // dir null or empty: no dumps at all.
+    // dir null or empty: no dumps at all. A request pending when stop()
+    // comes is still written.
     void start(const char *dir);
     void stop();
 
@@ -39,6 +42,7 @@ public:
     void request(const char *reason);
 
 private:
+    void startThreadLocked();
     static void *entry(void *self);
     void run();
     void write(const char *reason);
@@ -49,11 +53,12 @@ private:
     pthread_mutex_t m_mutex;
     pthread_cond_t m_wake;
     const char *m_pending = nullptr;       // under m_mutex: reason of the requested dump
+    bool m_enabled = false;                // under m_mutex: started with a directory, not stopped
     bool m_stopping = false;               // under m_mutex
-    bool m_running = false;                // controlling thread
-    pthread_t m_thread;                    // controlling thread
+    bool m_running = false;                // under m_mutex: m_thread is made and not yet joined
+    pthread_t m_thread;                    // under m_mutex
 
-    std::string m_dir;                                   // dumper thread (set before it starts)
+    std::string m_dir;                                   // set by start() while no dumper thread runs; then the thread's
     std::unique_ptr<McuCaptureRecord[]> m_snapshot;      // dumper thread; allocated at the first dump
     uint64_t m_dumpedSerial = 0;                         // dumper thread
 };

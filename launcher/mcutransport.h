@@ -91,7 +91,8 @@ private:
     FrameReassembler m_reassembler;    // reader thread
     McuFlightRecorder m_recorder;      // its reader ring the reader thread's, its sender ring written under
                                        // m_sendLock; snapshots from the dumper thread
-    McuDumper m_dumper;                // thread-safe requests; started and stopped with the reader
+    McuDumper m_dumper;                // thread-safe requests; started and stopped with the reader, its thread
+                                       // made at the first request
     McuPeerCredentials m_lastRefused;  // reader thread (the controlling thread's before it runs)
     int m_connectError = 0;            // reader thread (likewise): errno of the last failed connect, 0 once connected
     bool m_ownPathRefused = false;     // reader thread (likewise): the last bind failed and was reported
