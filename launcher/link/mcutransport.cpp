@@ -70,7 +70,6 @@ McuTransport::McuTransport(McuFrameSink &sink, const McuEndpoint &endpoint, McuL
     , m_threadStarted(false)
     , m_wakeFd(-1)
     , m_fd(-1)
-    , m_readStamp()
     , m_dumper(m_recorder, observer)
     , m_lastRefused{-1, uid_t(-1), gid_t(-1)}
     , m_sendFd(-1)
@@ -213,7 +212,10 @@ int McuTransport::lockedSend(const void *data, int len, const struct timespec &d
 
 void *McuTransport::readerEntry(void *self)
 {
-    static_cast<McuTransport *>(self)->readerLoop();
+    McuTransport *t = static_cast<McuTransport *>(self);
+    t->m_recorder.holdReaderRing();
+    t->readerLoop();
+    t->m_recorder.lendReaderRing();
     return nullptr;
 }
 
@@ -228,7 +230,7 @@ void McuTransport::readerLoop()
         const int err = errno;
         switch (classify(n, err)) {
         case IoResult::Transferred: {
-            m_readStamp = McuFlightRecorder::Stamp::now();
+            m_recorder.readArrived();
             const FrameReassembler::Faults before = m_reassembler.faults();
             m_reassembler.feed(buf, size_t(n), *this);
             checkFaults(before);
@@ -253,7 +255,7 @@ void McuTransport::readerLoop()
 
         // The connection is gone (or never came): refuse sends at once.
         goDown();
-        m_recorder.event(McuCaptureLinkDown, McuCaptureIn);
+        m_recorder.readerEvent(McuCaptureLinkDown, McuCaptureIn);
         m_dumper.request("link-down");
         // A socket that never connected fails its read with EINVAL; what
         // people need to hear is why the connect failed.
@@ -305,11 +307,12 @@ bool McuTransport::reconnect()
 bool McuTransport::waitReadable()
 {
     struct pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-    while (::poll(fds, 2, -1) < 0) {
-        if (errno != EINTR)
-            return true;
+    m_recorder.lendReaderRing();
+    int r;
+    while ((r = ::poll(fds, 2, -1)) < 0 && errno == EINTR) {
     }
-    return fds[1].revents == 0;
+    m_recorder.holdReaderRing();
+    return r < 0 || fds[1].revents == 0;
 }
 
 // Reader thread. Sleeps ms unless stop() wakes it (then false).
@@ -318,14 +321,15 @@ bool McuTransport::pause(int ms)
     const struct timespec deadline = monotonicAfter(ms);
     struct pollfd wake = {m_wakeFd, POLLIN, 0};
     struct timespec left;
+    int r = 0;
+    m_recorder.lendReaderRing();
     while (timeLeft(deadline, &left)) {
-        const int r = ppoll(&wake, 1, &left, nullptr);
-        if (r > 0)
-            return false;
-        if (r == 0)
-            return true;
+        r = ppoll(&wake, 1, &left, nullptr);
+        if (r >= 0)
+            break;
     }
-    return true;
+    m_recorder.holdReaderRing();
+    return r <= 0;
 }
 
 // Unlinks the own path, opens, binds and connects a new socket. Returns the
@@ -402,7 +406,7 @@ bool McuTransport::goUp(int fd)
 
     m_sendFd = fd;
     m_greetedSerial = 0;
-    m_recorder.event(McuCaptureLinkUp, McuCaptureOut);
+    m_recorder.senderEvent(McuCaptureLinkUp, McuCaptureOut);
     bool up = true;
     if (greetingLen > 0) {
         const struct timespec deadline = monotonicAfter(SendDeadlineMs);
@@ -433,8 +437,7 @@ void McuTransport::goDown()
 // Caller holds m_sendLock.
 int McuTransport::sendWholeLocked(int fd, const unsigned char *p, size_t len, const struct timespec &deadline)
 {
-    // Stamped before it leaves, so that no reply can be stamped earlier.
-    const McuFlightRecorder::Stamp at = McuFlightRecorder::Stamp::now();
+    const McuFlightRecorder::Stamp at = m_recorder.stampSend();
     size_t sent = 0;
     IoResult r = IoResult::Transferred;
     int err = 0;
@@ -453,7 +456,7 @@ int McuTransport::sendWholeLocked(int fd, const unsigned char *p, size_t len, co
         break;
     }
     if (sent == len) {
-        m_recorder.frame(McuCaptureOut, p, len, uint32_t(len), at);
+        m_recorder.frameOut(p, len, uint32_t(len), at);
         return 0;
     }
     const int failure = r == IoResult::WouldBlock ? ETIMEDOUT : err;
@@ -480,7 +483,7 @@ void McuTransport::onMcuFrame(unsigned char *frame)
     const bool capped = wireLength > MCU_FRAME_MAX;
     if (capped)
         mcuPutWord(frame + 8, uint32_t(wireLength));
-    m_recorder.frame(McuCaptureIn, frame, kept, uint32_t(wireLength), m_readStamp);
+    m_recorder.frameIn(frame, kept, uint32_t(wireLength));
     if (capped)
         mcuPutWord(frame + 8, MCU_FRAME_MAX);
     if (m_observer)

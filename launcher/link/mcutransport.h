@@ -53,7 +53,7 @@ public:
     // Longer frames are refused with -1.
     int sendGreeting(const void *frame, int len);
 
-    // Writes the flight recorder's ring to the endpoint's dump directory, off
+    // Writes the flight recorder's rings to the endpoint's dump directory, off
     // the caller's thread. Any thread.
     void requestDump();
 
@@ -89,9 +89,10 @@ private:
     int m_fd;                          // the reader's socket, connected or not; the controlling thread's
                                        // only while no reader runs
     FrameReassembler m_reassembler;    // reader thread
-    McuFlightRecorder::Stamp m_readStamp; // reader thread: when the frames being reassembled arrived
-    McuFlightRecorder m_recorder;      // thread-safe
-    McuDumper m_dumper;                // thread-safe requests; started and stopped with the reader
+    McuFlightRecorder m_recorder;      // its reader ring the reader thread's, its sender ring written under
+                                       // m_sendLock; snapshots from the dumper thread
+    McuDumper m_dumper;                // thread-safe requests; started and stopped with the reader, its thread
+                                       // made at the first request
     McuPeerCredentials m_lastRefused;  // reader thread (the controlling thread's before it runs)
     int m_connectError = 0;            // reader thread (likewise): errno of the last failed connect, 0 once connected
     bool m_ownPathRefused = false;     // reader thread (likewise): the last bind failed and was reported

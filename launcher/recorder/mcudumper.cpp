@@ -7,6 +7,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <csignal>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
@@ -156,7 +157,7 @@ void renumber(const std::string &dir, std::vector<Dump> *dumps)
 
 } // namespace
 
-McuDumper::McuDumper(const McuFlightRecorder &recorder, McuDumpObserver *observer)
+McuDumper::McuDumper(McuFlightRecorder &recorder, McuDumpObserver *observer)
     : m_recorder(recorder)
     , m_observer(observer)
     , m_thread()
@@ -174,23 +175,29 @@ McuDumper::~McuDumper()
 
 void McuDumper::start(const char *dir)
 {
-    if (m_running || !dir || !*dir)
-        return;
-    m_dir = dir;
-    m_stopping = false;
-    m_running = pthread_create(&m_thread, nullptr, entry, this) == 0;
+    pthread_mutex_lock(&m_mutex);
+    if (!m_enabled && dir && *dir) {
+        m_dir = dir;
+        m_enabled = true;
+        m_stopping = false;
+        if (m_pending)
+            startThreadLocked();
+    }
+    pthread_mutex_unlock(&m_mutex);
 }
 
 void McuDumper::stop()
 {
-    if (!m_running)
-        return;
     pthread_mutex_lock(&m_mutex);
+    const bool running = m_running;
+    const pthread_t thread = m_thread;
+    m_enabled = false;
+    m_running = false;
     m_stopping = true;
     pthread_cond_signal(&m_wake);
     pthread_mutex_unlock(&m_mutex);
-    pthread_join(m_thread, nullptr);
-    m_running = false;
+    if (running)
+        pthread_join(thread, nullptr);
 }
 
 void McuDumper::request(const char *reason)
@@ -198,8 +205,23 @@ void McuDumper::request(const char *reason)
     pthread_mutex_lock(&m_mutex);
     if (!m_pending)
         m_pending = reason;
+    if (m_enabled && !m_running)
+        startThreadLocked();
     pthread_cond_signal(&m_wake);
     pthread_mutex_unlock(&m_mutex);
+}
+
+// Caller holds m_mutex. The thread is made by whichever thread asks first, so
+// it blocks every signal rather than inherit that thread's mask: signals are
+// for the threads that expect them. A thread that cannot be made leaves the
+// request pending for the next one.
+void McuDumper::startThreadLocked()
+{
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    m_running = pthread_create(&m_thread, nullptr, entry, this) == 0;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
 
 void *McuDumper::entry(void *self)

@@ -9,7 +9,7 @@
 
 class McuDumpObserver;
 
-// Writes the flight recorder's ring to a capture file on a thread of its own,
+// Writes the flight recorder's rings to a capture file on a thread of its own,
 // so that neither the reader nor a sender ever waits for a disk. At most 8
 // dumps stay in the directory, the oldest go first; each holds at most 1024
 // records, well under 1 MB. Their numbers go on from the highest in the
@@ -18,18 +18,21 @@ class McuDumpObserver;
 // cannot be written costs one line through the observer and nothing else.
 //
 // Threads: start() and stop() belong to the link's controlling thread;
-// request() may come from any thread.
+// request() may come from any thread. The dumper's own thread is made at the
+// first request, so that a link is up and greeted without waiting for it, and
+// one that never dumps never has it.
 class McuDumper
 {
 public:
     enum { KeptDumps = 8 };
 
-    McuDumper(const McuFlightRecorder &recorder, McuDumpObserver *observer);
+    McuDumper(McuFlightRecorder &recorder, McuDumpObserver *observer);
     ~McuDumper();
     McuDumper(const McuDumper &) = delete;
     McuDumper &operator=(const McuDumper &) = delete;
 
-    // dir null or empty: no dumps at all.
+    // dir null or empty: no dumps at all. A request pending when stop()
+    // comes is still written.
     void start(const char *dir);
     void stop();
 
@@ -39,21 +42,23 @@ public:
     void request(const char *reason);
 
 private:
+    void startThreadLocked();
     static void *entry(void *self);
     void run();
     void write(const char *reason);
 
-    const McuFlightRecorder &m_recorder;   // fixed at construction
+    McuFlightRecorder &m_recorder;         // fixed at construction
     McuDumpObserver *m_observer;           // fixed at construction; may be null
 
     pthread_mutex_t m_mutex;
     pthread_cond_t m_wake;
     const char *m_pending = nullptr;       // under m_mutex: reason of the requested dump
+    bool m_enabled = false;                // under m_mutex: started with a directory, not stopped
     bool m_stopping = false;               // under m_mutex
-    bool m_running = false;                // controlling thread
-    pthread_t m_thread;                    // controlling thread
+    bool m_running = false;                // under m_mutex: m_thread is made and not yet joined
+    pthread_t m_thread;                    // under m_mutex
 
-    std::string m_dir;                                   // dumper thread (set before it starts)
+    std::string m_dir;                                   // set by start() while no dumper thread runs; then the thread's
     std::unique_ptr<McuCaptureRecord[]> m_snapshot;      // dumper thread; allocated at the first dump
     uint64_t m_dumpedSerial = 0;                         // dumper thread
 };

@@ -1,7 +1,24 @@
 #include "mcuflightrecorder.h"
 
 #include <algorithm>
-#include <cstring>
+#include <new>
+#include <sys/mman.h>
+
+namespace {
+
+const size_t RingBytes = McuFlightRecorder::Capacity * sizeof(McuCaptureRecord);
+
+void fill(McuCaptureRecord &r, McuCaptureDirection direction, McuCaptureEvent event, const McuFlightRecorder::Stamp &at)
+{
+    r.direction = direction;
+    r.event = event;
+    r.monotonicNs = at.monotonicNs;
+    r.wall = at.wall;
+    r.fullLength = 0;
+    r.keptLength = 0;
+}
+
+} // namespace
 
 McuFlightRecorder::Stamp McuFlightRecorder::Stamp::now()
 {
@@ -16,72 +33,159 @@ McuFlightRecorder::Stamp McuFlightRecorder::Stamp::now()
     return s;
 }
 
+// Both rings in one anonymous mapping rather than in the object: its pages
+// are the kernel's shared zero page until written, so the start pays neither
+// for zeroing 600 kB nor for memory the link has not used yet. A record of
+// all zero bytes is an empty one.
 McuFlightRecorder::McuFlightRecorder()
-    : m_count(0)
 {
-    pthread_mutex_init(&m_mutex, nullptr);
+    void *rings = ::mmap(nullptr, 2 * RingBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (rings == MAP_FAILED)
+        throw std::bad_alloc();
+    m_readerRing = static_cast<McuCaptureRecord *>(rings);
+    m_senderRing = m_readerRing + Capacity;
+    pthread_mutex_init(&m_senderMutex, nullptr);
+    pthread_mutex_init(&m_lendMutex, nullptr);
+    pthread_cond_init(&m_snapshotTaken, nullptr);
 }
 
 McuFlightRecorder::~McuFlightRecorder()
 {
-    pthread_mutex_destroy(&m_mutex);
+    pthread_cond_destroy(&m_snapshotTaken);
+    pthread_mutex_destroy(&m_lendMutex);
+    pthread_mutex_destroy(&m_senderMutex);
+    ::munmap(m_readerRing, 2 * RingBytes);
 }
 
-// Caller holds m_mutex.
-McuCaptureRecord &McuFlightRecorder::nextLocked()
+// Reader thread. Whatever happened while it waited, its next frames are
+// stamped afresh.
+void McuFlightRecorder::holdReaderRing()
 {
-    return m_ring[m_count++ % Capacity];
+    pthread_mutex_lock(&m_lendMutex);
+    m_readerHolds = true;
+    pthread_mutex_unlock(&m_lendMutex);
+    m_stampAged = true;
 }
 
-void McuFlightRecorder::frame(McuCaptureDirection direction, const unsigned char *bytes, size_t kept, uint32_t fullLength,
-                              const Stamp &at)
+// Reader thread. A snapshot that waits for the reader takes the ring itself.
+void McuFlightRecorder::lendReaderRing()
+{
+    pthread_mutex_lock(&m_lendMutex);
+    m_readerHolds = false;
+    pthread_cond_signal(&m_snapshotTaken);
+    pthread_mutex_unlock(&m_lendMutex);
+}
+
+// Reader thread.
+void McuFlightRecorder::restamp()
+{
+    m_sendsSeen = m_sendsBegun.load(std::memory_order_acquire);
+    m_readStamp = Stamp::now();
+    m_framesOnStamp = 0;
+    m_stampAged = false;
+}
+
+// Reader thread, between reads: the ring is still, so the copy is whole.
+void McuFlightRecorder::serveSnapshot()
+{
+    pthread_mutex_lock(&m_lendMutex);
+    if (m_wantedOut) {
+        m_servedCount = merge(m_wantedOut, &m_servedSerial);
+        m_wantedOut = nullptr;
+        m_snapshotWanted.store(false, std::memory_order_relaxed);
+        pthread_cond_signal(&m_snapshotTaken);
+    }
+    pthread_mutex_unlock(&m_lendMutex);
+}
+
+// Reader thread.
+void McuFlightRecorder::readerEvent(McuCaptureEvent event, McuCaptureDirection direction)
+{
+    fill(m_readerRing[m_readerCount++ % Capacity], direction, event, Stamp::now());
+}
+
+// Caller holds the send lock. The reader stamps afresh once it sees the
+// count move, which is before any reply to this frame can reach it.
+McuFlightRecorder::Stamp McuFlightRecorder::stampSend()
+{
+    const Stamp at = Stamp::now();
+    m_sendsBegun.fetch_add(1, std::memory_order_release);
+    return at;
+}
+
+// Caller holds the send lock, so the ring is in stamp order.
+void McuFlightRecorder::frameOut(const unsigned char *bytes, size_t kept, uint32_t fullLength, const Stamp &at)
 {
     kept = std::min<size_t>(kept, McuCaptureMaxKept);
-    pthread_mutex_lock(&m_mutex);
-    McuCaptureRecord &r = nextLocked();
-    r.direction = direction;
-    r.event = McuCaptureFrame;
-    r.monotonicNs = at.monotonicNs;
-    r.wall = at.wall;
+    pthread_mutex_lock(&m_senderMutex);
+    McuCaptureRecord &r = m_senderRing[m_senderCount++ % Capacity];
+    fill(r, McuCaptureOut, McuCaptureFrame, at);
     r.fullLength = fullLength;
     r.keptLength = uint32_t(kept);
     std::memcpy(r.bytes, bytes, kept);
-    pthread_mutex_unlock(&m_mutex);
+    pthread_mutex_unlock(&m_senderMutex);
 }
 
-void McuFlightRecorder::event(McuCaptureEvent event, McuCaptureDirection direction)
+// Caller holds the send lock.
+void McuFlightRecorder::senderEvent(McuCaptureEvent event, McuCaptureDirection direction)
 {
     const Stamp at = Stamp::now();
-    pthread_mutex_lock(&m_mutex);
-    McuCaptureRecord &r = nextLocked();
-    r.direction = direction;
-    r.event = event;
-    r.monotonicNs = at.monotonicNs;
-    r.wall = at.wall;
-    r.fullLength = 0;
-    r.keptLength = 0;
-    pthread_mutex_unlock(&m_mutex);
+    pthread_mutex_lock(&m_senderMutex);
+    fill(m_senderRing[m_senderCount++ % Capacity], direction, event, at);
+    pthread_mutex_unlock(&m_senderMutex);
 }
 
-size_t McuFlightRecorder::snapshot(McuCaptureRecord *out, uint64_t *serial) const
+size_t McuFlightRecorder::snapshot(McuCaptureRecord *out, uint64_t *serial)
 {
-    pthread_mutex_lock(&m_mutex);
-    const size_t n = size_t(std::min<uint64_t>(m_count, Capacity));
-    const size_t oldest = size_t((m_count - n) % Capacity);
-    // Two runs at most: from the oldest to the end of the array, then from its start.
-    const size_t first = std::min(n, size_t(Capacity) - oldest);
-    std::memcpy(static_cast<void *>(out), &m_ring[oldest], first * sizeof *out);
-    std::memcpy(static_cast<void *>(out + first), &m_ring[0], (n - first) * sizeof *out);
-    *serial = m_count;
-    pthread_mutex_unlock(&m_mutex);
-    // The ring holds records in the order they were made, and a sender may be
-    // held up between its send and its record while the reader records the
-    // reply. Their stamps keep cause before effect; in stamp order the records
-    // are nearly sorted already, so an insertion sort is quick, stable and
-    // needs no memory.
-    for (size_t i = 1; i < n; ++i) {
-        for (size_t j = i; j > 0 && out[j].monotonicNs < out[j - 1].monotonicNs; --j)
-            std::swap(out[j], out[j - 1]);
+    pthread_mutex_lock(&m_lendMutex);
+    bool asked = false;
+    if (m_readerHolds) {
+        asked = true;
+        m_wantedOut = out;
+        m_snapshotWanted.store(true, std::memory_order_relaxed);
+        while (m_wantedOut && m_readerHolds)
+            pthread_cond_wait(&m_snapshotTaken, &m_lendMutex);
     }
+    size_t n;
+    if (asked && !m_wantedOut) {
+        n = m_servedCount;
+        *serial = m_servedSerial;
+    } else {
+        // Never held, or lent before the reader read again: the ring stays
+        // still while we hold the mutex.
+        m_wantedOut = nullptr;
+        m_snapshotWanted.store(false, std::memory_order_relaxed);
+        n = merge(out, serial);
+    }
+    pthread_mutex_unlock(&m_lendMutex);
+    return n;
+}
+
+// Caller holds m_lendMutex, and the reader ring is still: the caller is the
+// reader thread, or the ring is lent. Each ring is in stamp order already;
+// merged from the newest back, the newest Capacity records of the two are all
+// there is to copy, and every one of them is still in its ring. On equal
+// stamps the sent frame goes first: the reader stamps afresh once a send has
+// begun, so an inbound frame that shares a sent frame's stamp came after it.
+size_t McuFlightRecorder::merge(McuCaptureRecord *out, uint64_t *serial)
+{
+    pthread_mutex_lock(&m_senderMutex);
+    uint64_t in = m_readerCount, sent = m_senderCount;
+    const uint64_t inOldest = in - std::min<uint64_t>(in, Capacity);
+    const uint64_t sentOldest = sent - std::min<uint64_t>(sent, Capacity);
+    const size_t n = size_t(std::min<uint64_t>((in - inOldest) + (sent - sentOldest), Capacity));
+    for (size_t at = n; at > 0; --at) {
+        const McuCaptureRecord *inbound = in > inOldest ? &m_readerRing[(in - 1) % Capacity] : nullptr;
+        const McuCaptureRecord *outbound = sent > sentOldest ? &m_senderRing[(sent - 1) % Capacity] : nullptr;
+        if (inbound && (!outbound || inbound->monotonicNs >= outbound->monotonicNs)) {
+            out[at - 1] = *inbound;
+            --in;
+        } else {
+            out[at - 1] = *outbound;
+            --sent;
+        }
+    }
+    *serial = m_readerCount + m_senderCount;
+    pthread_mutex_unlock(&m_senderMutex);
     return n;
 }

@@ -3,25 +3,32 @@
 
 #include "mcucapture.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <pthread.h>
 
-// The MCU link's last 1024 frames in both directions and its link events,
-// always on. A fixed ring inside the object: nothing is allocated per frame.
-// The reader records on its own thread, senders under the send lock they
-// already hold; one short mutex orders them, and a snapshot holds it only for
-// the copy. Any thread.
+// The MCU link's last 1024 frames in each direction and its link events,
+// always on, in two rings of fixed records: nothing is allocated per frame,
+// and the kernel supplies the rings' pages, already zero, as they are first
+// written, so a new recorder costs the start next to nothing.
+//
+// The reader ring is the reader thread's alone: it records inbound frames
+// with neither a lock nor an atomic operation. It holds the ring while it
+// reads and lends it while it waits; a snapshot copies a lent ring itself,
+// and one that comes while the reader holds it is copied by the reader at
+// its next read. The sender ring is written by whoever holds the link's send
+// lock; a short mutex of its own orders it with snapshots. A snapshot merges
+// the two by their stamps.
 class McuFlightRecorder
 {
 public:
     enum { Capacity = 1024 };
 
     // When something crossed the link: the monotonic time to the
-    // nanosecond, the wall time to the clock's tick. Frames of one read share
-    // one stamp: they arrived together, and a clock read per frame would cost
-    // more than the recording itself.
+    // nanosecond, the wall time to the clock's tick.
     struct Stamp {
         uint64_t monotonicNs;
         struct timespec wall;
@@ -33,22 +40,105 @@ public:
     McuFlightRecorder(const McuFlightRecorder &) = delete;
     McuFlightRecorder &operator=(const McuFlightRecorder &) = delete;
 
-    // Keeps the first kept bytes (at most 268) of a frame fullLength long.
-    void frame(McuCaptureDirection direction, const unsigned char *bytes, size_t kept, uint32_t fullLength, const Stamp &at);
-    void event(McuCaptureEvent event, McuCaptureDirection direction);
+    // Reader thread: it holds its ring from its start and after each wait,
+    // and lends it before each wait and when it ends.
+    void holdReaderRing();
+    void lendReaderRing();
 
-    // Copies the ring into out (room for Capacity records), oldest first by
-    // their stamps, and returns how many there are. *serial is the count of
-    // records made so far, so a caller can tell whether anything is new since
-    // its last copy.
-    size_t snapshot(McuCaptureRecord *out, uint64_t *serial) const;
+    // Reader thread, as a read returns bytes: copies the ring for a snapshot
+    // that waits for it, and stamps the frames the read completes.
+    void readArrived()
+    {
+        if (m_snapshotWanted.load(std::memory_order_relaxed))
+            serveSnapshot();
+        if (m_stampAged || m_framesOnStamp >= FramesPerStamp
+            || m_sendsBegun.load(std::memory_order_acquire) != m_sendsSeen)
+            restamp();
+    }
+
+    // Reader thread: an inbound frame of the last read as a sink gets it, a
+    // 16-byte normal message or a 268-byte record, of which the first kept
+    // bytes are the frame's (at most 268) of fullLength on the wire.
+    void frameIn(const unsigned char *frame, size_t kept, uint32_t fullLength)
+    {
+        McuCaptureRecord &r = m_readerRing[m_readerCount++ % Capacity];
+        r.direction = McuCaptureIn;
+        r.event = McuCaptureFrame;
+        r.monotonicNs = m_readStamp.monotonicNs;
+        r.wall = m_readStamp.wall;
+        r.fullLength = fullLength;
+        r.keptLength = uint32_t(kept < size_t(McuCaptureMaxKept) ? kept : size_t(McuCaptureMaxKept));
+        // One of two fixed lengths, in 16-byte pieces that the compiler makes
+        // plain vector moves. One copy of the exact length, or of 268 bytes
+        // at once, becomes a string instruction whose start alone costs more
+        // than everything else here.
+        constexpr size_t Piece = MCU_NORMAL_MSG_SIZE, Pieces = MCU_FRAME_MAX / Piece, Tail = MCU_FRAME_MAX % Piece;
+        if (kept <= Piece) {
+            std::memcpy(r.bytes, frame, Piece);
+        } else {
+            for (size_t at = 0; at < Pieces * Piece; at += Piece)
+                std::memcpy(r.bytes + at, frame + at, Piece);
+            std::memcpy(r.bytes + Pieces * Piece, frame + Pieces * Piece, Tail);
+        }
+        ++m_framesOnStamp;
+    }
+
+    // Reader thread: a link event it saw, stamped now.
+    void readerEvent(McuCaptureEvent event, McuCaptureDirection direction);
+
+    // Under the send lock: the stamp of a frame about to go, taken before it
+    // leaves so that no reply can be stamped earlier, and the frame once it
+    // went whole.
+    Stamp stampSend();
+    void frameOut(const unsigned char *bytes, size_t kept, uint32_t fullLength, const Stamp &at);
+    // Under the send lock: a link event, stamped now.
+    void senderEvent(McuCaptureEvent event, McuCaptureDirection direction);
+
+    // Copies the newest Capacity records of both rings into out (room for
+    // Capacity records), oldest first by their stamps, and returns how many
+    // there are. *serial is the count of records made so far, so a caller
+    // can tell whether anything is new since its last copy. One thread at a
+    // time (the dumper), never the reader: it may wait for the reader's next
+    // read.
+    size_t snapshot(McuCaptureRecord *out, uint64_t *serial);
 
 private:
-    McuCaptureRecord &nextLocked();
+    // Frames of one read share a stamp, and so do the reads of a stream that
+    // comes faster than it is read, up to this many frames: a precise clock
+    // read costs more than recording a frame. A read after a wait, and the
+    // first read after any send began, are stamped afresh, so a frame never
+    // carries a time from before its cause.
+    enum { FramesPerStamp = 64 };
 
-    mutable pthread_mutex_t m_mutex;
-    McuCaptureRecord m_ring[Capacity]; // under m_mutex
-    uint64_t m_count;                  // under m_mutex: records made; the newest is m_count - 1
+    void restamp();
+    void serveSnapshot();
+    size_t merge(McuCaptureRecord *out, uint64_t *serial);
+
+    McuCaptureRecord *m_readerRing;        // fixed at construction; its records are the reader's, see m_lendMutex
+    McuCaptureRecord *m_senderRing;        // fixed at construction; its records under m_senderMutex
+
+    // The reader's own: written by the reader thread, read by a snapshot only
+    // while the ring is lent (under m_lendMutex) or by the reader itself.
+    uint64_t m_readerCount = 0;            // records made; the newest is m_readerCount - 1
+    Stamp m_readStamp = {0, {0, 0}};       // the stamp of the frames being recorded
+    unsigned m_framesOnStamp = 0;          // frames recorded with m_readStamp
+    uint64_t m_sendsSeen = 0;              // m_sendsBegun when m_readStamp was taken
+    bool m_stampAged = true;               // the reader waited since m_readStamp was taken
+
+    // Written by senders under the send lock, read by the reader at each read.
+    alignas(64) std::atomic<uint64_t> m_sendsBegun{0};
+
+    mutable pthread_mutex_t m_senderMutex;
+    uint64_t m_senderCount = 0;            // under m_senderMutex: records made
+
+    // A snapshot and the reader meet here.
+    pthread_mutex_t m_lendMutex;
+    pthread_cond_t m_snapshotTaken;        // with m_lendMutex: a waiting snapshot's copy is made, or the ring lent
+    bool m_readerHolds = false;            // under m_lendMutex: the reader thread holds its ring
+    McuCaptureRecord *m_wantedOut = nullptr; // under m_lendMutex: where the waiting snapshot wants its copy
+    size_t m_servedCount = 0;              // under m_lendMutex: the served copy's record count
+    uint64_t m_servedSerial = 0;           // under m_lendMutex: the served copy's serial
+    std::atomic<bool> m_snapshotWanted{false}; // set and cleared under m_lendMutex; the reader looks at each read
 };
 
 #endif // MCUFLIGHTRECORDER_H

@@ -1,6 +1,7 @@
 #include <QtTest>
 
 #include <mcucapture.h>
+#include <mcuflightrecorder.h>
 
 #include "mcutestframes.h"
 #include "stdoutcapture.h"
@@ -10,6 +11,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 using McuTestFrames::inboundLong;
@@ -48,6 +51,8 @@ private Q_SLOTS:
     void keepsTheNewestEight_data();
     void keepsTheNewestEight();
     void unwritableDirectoryCostsOneLine();
+    void snapshotInCausalOrder_data();
+    void snapshotInCausalOrder();
 };
 
 // Valid and malformed frames, a reply, and the service going away: a dump
@@ -192,6 +197,56 @@ void tst_McuFlightRecorder::unwritableDirectoryCostsOneLine()
     QCOMPARE(link.read(32), frame + frame);
     link.t.stop();
     QCOMPARE(QDir(scratch.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{QStringLiteral("file")});
+}
+
+void tst_McuFlightRecorder::snapshotInCausalOrder_data()
+{
+    // The reader's steps and the senders', repeated: r a read of one inbound
+    // frame straight after the last, w one after a wait, s a frame sent.
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<int>("repeats");
+    // The reply shares no stamp with the frame read before its request.
+    QTest::newRow("reply in a busy stream") << "rsr" << 1;
+    QTest::newRow("both rings wrapped") << "rrsws" << 700;
+}
+
+// Every snapshot holds the newest records made, in the order they were made,
+// whichever ring holds them.
+void tst_McuFlightRecorder::snapshotInCausalOrder()
+{
+    QFETCH(QString, steps);
+    QFETCH(int, repeats);
+    McuFlightRecorder recorder;
+    recorder.holdReaderRing();
+    uint32_t made = 0;
+    for (int i = 0; i < repeats; ++i) {
+        for (const QChar step : steps) {
+            const QByteArray frame = normal(12, made++, 0);
+            const auto *bytes = reinterpret_cast<const unsigned char *>(frame.constData());
+            if (step == 's') {
+                recorder.frameOut(bytes, 16, 16, recorder.stampSend());
+                continue;
+            }
+            if (step == 'w') {
+                recorder.lendReaderRing();
+                recorder.holdReaderRing();
+            }
+            recorder.readArrived();
+            recorder.frameIn(bytes, 16, 16);
+        }
+    }
+    recorder.lendReaderRing();
+
+    std::vector<McuCaptureRecord> records(McuFlightRecorder::Capacity);
+    uint64_t serial = 0;
+    const size_t n = recorder.snapshot(records.data(), &serial);
+    QCOMPARE(serial, uint64_t(made));
+    QCOMPARE(n, std::min<size_t>(made, McuFlightRecorder::Capacity));
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t p1;
+        std::memcpy(&p1, records[i].bytes + 8, sizeof p1);
+        QCOMPARE(p1, uint32_t(made - n + i));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_McuFlightRecorder)
