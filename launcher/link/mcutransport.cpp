@@ -303,7 +303,9 @@ bool McuTransport::reconnect()
 
 // Reader thread. False when stop() asks the reader to leave. A socket whose
 // connect failed, or none at all, never gets here: its read fails at once
-// (EINVAL, EBADF), and the back-off paces the retries.
+// (EINVAL, EBADF), and the back-off paces the retries. While it waits, here
+// and in pause(), the reader lends its ring to the flight recorder's
+// snapshots, so that a dump never has to wake it.
 bool McuTransport::waitReadable()
 {
     struct pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};

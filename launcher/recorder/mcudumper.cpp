@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <csignal>
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>

@@ -125,14 +125,16 @@ private:
     uint64_t m_sendsSeen = 0;              // m_sendsBegun when m_readStamp was taken
     bool m_stampAged = true;               // the reader waited since m_readStamp was taken
 
-    // Written by senders under the send lock, read by the reader at each read.
-    alignas(64) std::atomic<uint64_t> m_sendsBegun{0};
+    // On a cache line apart from what the reader writes per frame.
+    alignas(64) std::atomic<uint64_t> m_sendsBegun{0}; // counted up under the send lock before each send;
+                                                       // the reader looks at it at each read
 
-    mutable pthread_mutex_t m_senderMutex;
+    pthread_mutex_t m_senderMutex;         // guards the sender ring's records and m_senderCount; taken after
+                                           // m_lendMutex where both are
     uint64_t m_senderCount = 0;            // under m_senderMutex: records made
 
     // A snapshot and the reader meet here.
-    pthread_mutex_t m_lendMutex;
+    pthread_mutex_t m_lendMutex;           // guards the members below, and the reader's own while it lends them
     pthread_cond_t m_snapshotTaken;        // with m_lendMutex: a waiting snapshot's copy is made, or the ring lent
     bool m_readerHolds = false;            // under m_lendMutex: the reader thread holds its ring
     McuCaptureRecord *m_wantedOut = nullptr; // under m_lendMutex: where the waiting snapshot wants its copy
