@@ -1,8 +1,11 @@
 // Inbound throughput of the MCU link over a real socket, next to a bare reader
 // that does the same 268-byte reads and nothing else, and the heap allocations
 // the link makes per frame while it reads (counted by interposing malloc).
+// A third reader does the bare reads and the link's reassembly, with nothing
+// recorded or dispatched: the most any link that cuts frames can reach.
 // Run: bench_mcu_inbound [FRAMES]   (best of 5 runs of each)
 
+#include <framereassembler.h>
 #include <mcuframes.h>
 #include <mcuframesink.h>
 #include <mcusocketname.h>
@@ -144,7 +147,9 @@ Run linkRun(const std::vector<unsigned char> &bytes, size_t frames)
     return Run{std::chrono::duration<double>(end - start).count(), allocations};
 }
 
-double bareRun(const std::vector<unsigned char> &bytes)
+// With a reassembler, every read is also cut into frames for a sink that
+// only counts them.
+double bareRun(const std::vector<unsigned char> &bytes, size_t frames, FrameReassembler *reassembler = nullptr)
 {
     unixpeer::Names names("benchbare");
     unixpeer::Listener service(names.serviceName);
@@ -156,6 +161,7 @@ double bareRun(const std::vector<unsigned char> &bytes)
     std::atomic<bool> go{false};
     std::thread w = writer(fd, bytes, go);
 
+    CountingSink counter(frames);
     unsigned char buf[MCU_FRAME_MAX];
     size_t got = 0;
     const auto start = Clock::now();
@@ -165,6 +171,8 @@ double bareRun(const std::vector<unsigned char> &bytes)
         if (n <= 0)
             break;
         got += size_t(n);
+        if (reassembler)
+            reassembler->feed(buf, size_t(n), counter);
     }
     const auto end = Clock::now();
     w.join();
@@ -181,7 +189,8 @@ int main(int argc, char **argv)
         "usage: bench_mcu_inbound [FRAMES]\n"
         "Inbound throughput of the MCU link next to a bare reader, for 16- and 268-byte\n"
         "frames (FRAMES of each, default 1000000; best of 5 runs), and the link's heap\n"
-        "allocations per frame.\n";
+        "allocations per frame; then a bare reader that also reassembles, the most a\n"
+        "link that cuts frames can reach.\n";
     long count = 1000000;
     if (BenchArgs::asksHelp(argc, argv) || argc > 2 || (argc == 2 && !BenchArgs::positive(argv[1], 100000000, &count)))
         return BenchArgs::usage(Usage, BenchArgs::asksHelp(argc, argv));
@@ -197,18 +206,23 @@ int main(int argc, char **argv)
 
     for (const int frameSize : {int(MCU_NORMAL_MSG_SIZE), int(MCU_FRAME_MAX)}) {
         const std::vector<unsigned char> bytes = stream(frameSize, frames);
-        double link = 1e9, bare = 1e9;
+        static FrameReassembler reassembler; // 10 kB: off the stack
+        double link = 1e9, bare = 1e9, reassembled = 1e9;
         long allocations = 0;
         for (int i = 0; i < 5; ++i) {
             const Run r = linkRun(bytes, frames);
             link = std::min(link, r.seconds);
             allocations = std::max(allocations, r.allocations);
-            bare = std::min(bare, bareRun(bytes));
+            bare = std::min(bare, bareRun(bytes, frames));
+            reassembler.reset();
+            reassembled = std::min(reassembled, bareRun(bytes, frames, &reassembler));
         }
         std::printf("%3d-byte frames: link %.0f frames/s, bare reader %.0f frames/s, ratio %.3f; "
                     "heap allocations while reading: %ld (%.6f per frame)\n",
                     frameSize, double(frames) / link, double(frames) / bare, bare / link, allocations,
                     double(allocations) / double(frames));
+        std::printf("                 bare reader that also reassembles %.0f frames/s, ratio %.3f to bare\n",
+                    double(frames) / reassembled, bare / reassembled);
     }
     return 0;
 }
