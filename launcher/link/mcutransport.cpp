@@ -1,5 +1,10 @@
+// The link's life and its reader: start and stop, reading, waiting, and
+// every inbound frame on its way to the sink. The connections the reader
+// makes are in mcutransport_connection.cpp, the send path in
+// mcutransport_send.cpp.
 #include "mcutransport.h"
 
+#include "mculinkio.h"
 #include "monotonicdeadline.h"
 
 #include <mcusocketname.h>
@@ -7,59 +12,15 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-namespace {
-
-enum {
-    SendDeadlineMs = 50,
-    BackoffFirstMs = 50,
-    BackoffMaxMs = 1000,
-    OutageReportMs = 30000,
-};
-
-// What a read() or send() result means for the link; every reaction of the
-// reader and of the send path starts from here.
-enum class IoResult {
-    Transferred,  // n > 0 bytes moved
-    Retry,        // interrupted before anything moved
-    WouldBlock,   // no data yet / no room yet
-    EndOfStream,  // the peer closed (read returned 0)
-    Failed,       // anything else: the connection is unusable
-};
-
-IoResult classify(ssize_t n, int err)
-{
-    if (n > 0)
-        return IoResult::Transferred;
-    if (n == 0)
-        return IoResult::EndOfStream;
-    if (err == EINTR)
-        return IoResult::Retry;
-    if (err == EAGAIN || err == EWOULDBLOCK)
-        return IoResult::WouldBlock;
-    return IoResult::Failed;
-}
-
-// Waits for room to send until deadline. True means "try again": the send
-// itself reports whether it was room or an error that woke us.
-bool waitWritable(int fd, const struct timespec &deadline)
-{
-    struct timespec left;
-    if (!timeLeft(deadline, &left))
-        return false;
-    struct pollfd p = {fd, POLLOUT, 0};
-    return ppoll(&p, 1, &left, nullptr) != 0;
-}
-
-} // namespace
+using mculinkio::classify;
+using mculinkio::IoResult;
 
 McuTransport::McuTransport(McuFrameSink &sink, const McuEndpoint &endpoint, McuLinkObserver *observer)
     : m_sink(sink)
@@ -149,65 +110,9 @@ int McuTransport::stop()
     return result;
 }
 
-int McuTransport::sendData(const void *data, int len)
-{
-    return lockedSend(data, len, monotonicAfter(SendDeadlineMs));
-}
-
 void McuTransport::requestDump()
 {
     m_dumper.request("request");
-}
-
-int McuTransport::sendGreeting(const void *frame, int len)
-{
-    if (len <= 0 || len > GreetingMax)
-        return -1;
-    const struct timespec deadline = monotonicAfter(SendDeadlineMs);
-    unsigned char copy[GreetingMax];
-    std::memcpy(copy, frame, size_t(len));
-    pthread_mutex_lock(&m_greetingMutex);
-    std::memcpy(m_greeting, copy, size_t(len));
-    m_greetingLen = len;
-    const unsigned serial = ++m_greetingSerial;
-    pthread_mutex_unlock(&m_greetingMutex);
-
-    if (!m_sendLock.lockUntil(deadline)) {
-        std::puts("===============>repeat call SendData");
-        std::fflush(stdout);
-        return -1;
-    }
-    int result = -1;
-    if (m_sendFd >= 0) {
-        // A connection made since the greeting was stored has had it already.
-        result = m_greetedSerial == serial ? 0 : sendWholeLocked(m_sendFd, copy, size_t(len), deadline);
-        if (result == 0)
-            m_greetedSerial = serial;
-    }
-    m_sendLock.unlock();
-    if (result == 0 && m_observer) {
-        m_observer->frameOut(copy, size_t(len));
-        m_observer->greeted();
-    }
-    return result;
-}
-
-// Any thread. The whole frame goes within the deadline, or -1.
-int McuTransport::lockedSend(const void *data, int len, const struct timespec &deadline)
-{
-    if (!m_sendLock.lockUntil(deadline)) {
-        std::puts("===============>repeat call SendData");
-        std::fflush(stdout);
-        m_dumper.request("send-timeout");
-        return -1;
-    }
-    int result = -1;
-    if (m_sendFd >= 0)
-        result = len > 0 ? sendWholeLocked(m_sendFd, static_cast<const unsigned char *>(data), size_t(len), deadline) : 0;
-    m_sendLock.unlock();
-    if (result == 0 && len > 0 && m_observer)
-        m_observer->frameOut(static_cast<const unsigned char *>(data), size_t(len));
-    return result;
 }
 
 void *McuTransport::readerEntry(void *self)
@@ -266,41 +171,6 @@ void McuTransport::readerLoop()
     }
 }
 
-// Reader thread. Makes new connections at a growing interval until one is up
-// (true) or stop() asks the reader to leave (false). A failed attempt is never
-// read from, so the outage's first line above stays its only line on standard
-// output; the observer hears of it every 30 s.
-bool McuTransport::reconnect()
-{
-    struct timespec since;
-    clock_gettime(CLOCK_MONOTONIC, &since);
-    long reportedAtMs = 0;
-    unsigned attempts = 0;
-    int backoffMs = BackoffFirstMs;
-    for (;;) {
-        if (!pause(backoffMs))
-            return false;
-        if (m_fd >= 0)
-            ::close(m_fd);
-        bool connected = false;
-        m_fd = connectSocket(&connected);
-        m_reassembler.reset();
-        ++attempts;
-        McuPeerCredentials peer = {-1, uid_t(-1), gid_t(-1)};
-        if (connected && admitPeer(m_fd, &peer) && goUp(m_fd)) {
-            if (m_observer)
-                m_observer->linkUp(peer, attempts, msSince(since));
-            return true;
-        }
-        backoffMs = std::min(2 * backoffMs, int(BackoffMaxMs));
-        const long downMs = msSince(since);
-        if (m_observer && downMs - reportedAtMs >= OutageReportMs) {
-            reportedAtMs = downMs;
-            m_observer->linkStillDown(attempts, downMs);
-        }
-    }
-}
-
 // Reader thread. False when stop() asks the reader to leave. A socket whose
 // connect failed, or none at all, never gets here: its read fails at once
 // (EINVAL, EBADF), and the back-off paces the retries. While it waits, here
@@ -332,147 +202,6 @@ bool McuTransport::pause(int ms)
     }
     m_recorder.holdReaderRing();
     return r <= 0;
-}
-
-// Unlinks the own path, opens, binds and connects a new socket. Returns the
-// socket (-1 if none could be made); *connected tells whether the service
-// took it. A failed bind leaves an unnamed socket, which still connects; the
-// observer hears of it once, not at every retry.
-int McuTransport::connectSocket(bool *connected)
-{
-    *connected = false;
-    // The unlink's failure is the reason to give: a path that stays (another
-    // user's, in a sticky /tmp) makes the bind fail with only EADDRINUSE.
-    const int unlinkError = ::unlink(m_ownAddr.sun_path) == 0 || errno == ENOENT ? 0 : errno;
-    // Non-blocking: a service whose backlog is full must not hold up the
-    // starting thread or a reader that is asked to stop.
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        m_connectError = errno;
-        return -1;
-    }
-    if (::bind(fd, reinterpret_cast<const struct sockaddr *>(&m_ownAddr), sizeof m_ownAddr) == 0) {
-        m_ownPathRefused = false;
-    } else {
-        const int error = unlinkError ? unlinkError : errno;
-        if (!m_ownPathRefused && m_observer)
-            m_observer->ownPathRefused(m_ownAddr.sun_path, error);
-        m_ownPathRefused = true;
-    }
-    *connected = ::connect(fd, reinterpret_cast<const struct sockaddr *>(&m_serviceAddr), m_serviceAddrLen) == 0;
-    m_connectError = *connected ? 0 : errno;
-    return fd;
-}
-
-// Asks the kernel who listens at the service name and lets only an allowed
-// user speak for the MCU. A refused peer's connection is shut before anything
-// is sent on it; the reader sees it end and the back-off paces the retries.
-bool McuTransport::admitPeer(int fd, McuPeerCredentials *peer)
-{
-    struct ucred cred;
-    socklen_t len = sizeof cred;
-    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0) {
-        peer->pid = cred.pid;
-        peer->uid = cred.uid;
-        peer->gid = cred.gid;
-    } else if (!m_endpoint.allowsUid(uid_t(-1))) {
-        ::shutdown(fd, SHUT_RDWR);
-        return false;
-    }
-    if (m_endpoint.allowsUid(peer->uid))
-        return true;
-    ::shutdown(fd, SHUT_RDWR);
-    // A refused peer that stays is named once, not at every retry.
-    const bool known = peer->pid == m_lastRefused.pid && peer->uid == m_lastRefused.uid;
-    m_lastRefused = *peer;
-    if (m_observer && !known)
-        m_observer->peerRefused(*peer);
-    return false;
-}
-
-// Opens the connection to senders, greeting first: no sender can get between
-// the greeting and the connection because both happen under the send lock.
-// False when the greeting could not go: a connection that missed it is no use
-// to the service, so it is shut and the reader makes another.
-bool McuTransport::goUp(int fd)
-{
-    m_sendLock.lock();
-    // Read under the send lock: a greeting stored after this is sent by
-    // sendGreeting() itself, one stored before by us, never both.
-    unsigned char greeting[GreetingMax];
-    pthread_mutex_lock(&m_greetingMutex);
-    const int greetingLen = m_greetingLen;
-    const unsigned serial = m_greetingSerial;
-    std::memcpy(greeting, m_greeting, sizeof greeting);
-    pthread_mutex_unlock(&m_greetingMutex);
-
-    m_sendFd = fd;
-    m_greetedSerial = 0;
-    m_recorder.senderEvent(McuCaptureLinkUp, McuCaptureOut);
-    bool up = true;
-    if (greetingLen > 0) {
-        const struct timespec deadline = monotonicAfter(SendDeadlineMs);
-        if (sendWholeLocked(fd, greeting, size_t(greetingLen), deadline) == 0) {
-            m_greetedSerial = serial;
-        } else {
-            ::shutdown(fd, SHUT_RDWR);
-            m_sendFd = -1;
-            up = false;
-        }
-    }
-    m_sendLock.unlock();
-    if (up && greetingLen > 0 && m_observer) {
-        m_observer->frameOut(greeting, size_t(greetingLen));
-        m_observer->greeted();
-    }
-    return up;
-}
-
-// After this no sender can reach the descriptor, which may then be closed.
-void McuTransport::goDown()
-{
-    m_sendLock.lock();
-    m_sendFd = -1;
-    m_sendLock.unlock();
-}
-
-// Caller holds m_sendLock.
-int McuTransport::sendWholeLocked(int fd, const unsigned char *p, size_t len, const struct timespec &deadline)
-{
-    const McuFlightRecorder::Stamp at = m_recorder.stampSend();
-    size_t sent = 0;
-    IoResult r = IoResult::Transferred;
-    int err = 0;
-    while (sent < len) {
-        const ssize_t n = ::send(fd, p + sent, len - sent, MSG_DONTWAIT | MSG_NOSIGNAL);
-        err = errno;
-        r = classify(n, err);
-        if (r == IoResult::Transferred) {
-            sent += size_t(n);
-            continue;
-        }
-        if (r == IoResult::Retry)
-            continue;
-        if (r == IoResult::WouldBlock && waitWritable(fd, deadline))
-            continue;
-        break;
-    }
-    if (sent == len) {
-        m_recorder.frameOut(p, len, uint32_t(len), at);
-        return 0;
-    }
-    const int failure = r == IoResult::WouldBlock ? ETIMEDOUT : err;
-    if (m_observer)
-        m_observer->sendFailed(failure, int(len));
-    if (failure == ETIMEDOUT)
-        m_dumper.request("send-timeout");
-    if (sent > 0) {
-        // The service holds the head of a frame: everything after it would be
-        // misread, so this connection ends and the reader makes a new one.
-        ::shutdown(fd, SHUT_RDWR);
-        m_sendFd = -1;
-    }
-    return -1;
 }
 
 // Reader thread: every complete frame passes here on its way to the sink.
