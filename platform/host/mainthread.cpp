@@ -41,6 +41,18 @@ bool wakeLocked(Mailbox &box)
     return true;
 }
 
+// Any thread: sets one of the mailbox's flags, false while no application
+// takes requests.
+bool request(bool Mailbox::*flag)
+{
+    Mailbox &box = mailbox();
+    const std::lock_guard<std::mutex> lock(box.mutex);
+    if (!wakeLocked(box))
+        return false;
+    box.*flag = true;
+    return true;
+}
+
 // Main thread, on the notifier; the application's event filters see the key
 // event. Key presses that came while one was waiting make no more events: the
 // beep filter plays at most one in 121 ms anyway, and an MCU flooding keys
@@ -112,22 +124,12 @@ namespace HostMainThread {
 
 bool requestBeep()
 {
-    Mailbox &box = mailbox();
-    const std::lock_guard<std::mutex> lock(box.mutex);
-    if (!wakeLocked(box))
-        return false;
-    box.beep = true;
-    return true;
+    return request(&Mailbox::beep);
 }
 
 bool requestQuit()
 {
-    Mailbox &box = mailbox();
-    const std::lock_guard<std::mutex> lock(box.mutex);
-    if (!wakeLocked(box))
-        return false;
-    box.quit = true;
-    return true;
+    return request(&Mailbox::quit);
 }
 
 } // namespace HostMainThread
