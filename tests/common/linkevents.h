@@ -7,9 +7,9 @@
 #include <mculinkobserver.h>
 
 #include <QFileInfo>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QStringList>
+
+#include <mutex>
 
 class LinkEvents : public McuLinkObserver
 {
@@ -30,7 +30,7 @@ public:
 
     QStringList events()
     {
-        QMutexLocker lock(&m_mutex);
+        const std::lock_guard<std::mutex> lock(m_mutex);
         return m_events;
     }
     // The flight recorder's dumps only.
@@ -47,11 +47,11 @@ public:
 private:
     void add(const QString &line)
     {
-        QMutexLocker lock(&m_mutex);
+        const std::lock_guard<std::mutex> lock(m_mutex);
         m_events.append(line);
     }
 
-    QMutex m_mutex;
+    std::mutex m_mutex;
     QStringList m_events; // under m_mutex
 };
 

@@ -9,16 +9,15 @@
 
 #include <journal.h>
 
-#include <QMutex>
-#include <QMutexLocker>
 #include <QStringList>
 
 #include <functional>
+#include <mutex>
 
 namespace LogLines {
 
 struct State {
-    QMutex mutex;
+    std::mutex mutex;
     QStringList lines; // any thread, under mutex
     // Set before install(); called for each kept line on the thread that logged
     // it, outside the lock.
@@ -35,7 +34,7 @@ inline State &state()
 inline void keep(const QString &line)
 {
     {
-        QMutexLocker lock(&state().mutex);
+        const std::lock_guard<std::mutex> lock(state().mutex);
         state().lines.append(line);
     }
     if (state().onLine)
@@ -64,13 +63,13 @@ inline void uninstall()
 
 inline QStringList lines()
 {
-    QMutexLocker lock(&state().mutex);
+    const std::lock_guard<std::mutex> lock(state().mutex);
     return state().lines;
 }
 
 inline void clear()
 {
-    QMutexLocker lock(&state().mutex);
+    const std::lock_guard<std::mutex> lock(state().mutex);
     state().lines.clear();
 }
 

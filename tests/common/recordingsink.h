@@ -9,10 +9,9 @@
 
 #include <QByteArray>
 #include <QList>
-#include <QMutex>
-#include <QMutexLocker>
 
 #include <cstring>
+#include <mutex>
 
 class RecordingSink : public McuFrameSink
 {
@@ -21,17 +20,17 @@ public:
     {
         uint32_t kind;
         std::memcpy(&kind, frame, sizeof kind);
-        QMutexLocker lock(&m_mutex);
+        const std::lock_guard<std::mutex> lock(m_mutex);
         m_frames.append(QByteArray(reinterpret_cast<const char *>(frame), kind == MCU_FRAME_NORMAL ? 16 : 268));
     }
     QList<QByteArray> frames()
     {
-        QMutexLocker lock(&m_mutex);
+        const std::lock_guard<std::mutex> lock(m_mutex);
         return m_frames;
     }
 
 private:
-    QMutex m_mutex;
+    std::mutex m_mutex;
     QList<QByteArray> m_frames;
 };
 
