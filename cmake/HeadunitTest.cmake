@@ -17,5 +17,5 @@ function(headunit_add_test unit)
     add_test(NAME ${unit} COMMAND tst_${unit})
     set_tests_properties(${unit} PROPERTIES
         TIMEOUT ${T_TIMEOUT}
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;HEADUNIT_SETTINGS=${CMAKE_CURRENT_BINARY_DIR}/${unit}-settings.ini;XDG_STATE_HOME=${CMAKE_CURRENT_BINARY_DIR}/${unit}-state;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;HEADUNIT_SETTINGS=${CMAKE_CURRENT_BINARY_DIR}/${unit}-settings.ini;XDG_STATE_HOME=${CMAKE_CURRENT_BINARY_DIR}/${unit}-state;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp;TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp")
 endfunction()
