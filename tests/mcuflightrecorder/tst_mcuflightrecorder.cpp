@@ -16,6 +16,7 @@
 #include <vector>
 
 using McuTestFrames::inboundLong;
+using McuTestFrames::outboundLong;
 using McuTestFrames::normal;
 
 namespace {
@@ -76,6 +77,11 @@ void tst_McuFlightRecorder::sessionLeavesItsDumps()
     QTRY_COMPARE(link.observer.dumps().size(), 1);
     const QByteArray reply = normal(12, 186, 0);
     QCOMPARE(link.send(reply), 0);
+    // Kept in two pieces, and in one shorter than a normal message.
+    const QByteArray command = outboundLong(2, 13057, QByteArray("abcdefghijklmnopqrstuvwxyz"));
+    QCOMPARE(link.send(command), 0);
+    const QByteArray stub("stub!");
+    QCOMPARE(link.send(stub), 0);
     // Longer than any inbound frame can be: kept capped, as those are.
     const QByteArray bulk(20000, 'b');
     QCOMPARE(link.send(bulk), 0);
@@ -110,6 +116,8 @@ void tst_McuFlightRecorder::sessionLeavesItsDumps()
         QStringLiteral("in 268/284 ") + hex(oversize.left(268)),
         QStringLiteral("in 16/16 ") + hex(tail),
         QStringLiteral("out 16/16 ") + hex(reply),
+        QStringLiteral("out 264/264 ") + hex(command),
+        QStringLiteral("out 5/5 ") + hex(stub),
         QStringLiteral("out 268/20000 ") + hex(bulk.left(268)),
         QStringLiteral("in down"),
     };
