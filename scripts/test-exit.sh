@@ -7,9 +7,9 @@
 # (default: both). ThreadSanitizer cannot see the locks inside Qt, GLib and
 # PulseAudio, which Debian builds without it: tests/tsan.supp leaves those
 # libraries' own accesses alone and says why. Its build leaves DLT out, whose
-# shutdown its runtime does not survive (see CMakeLists.txt). The TSan build
-# also runs the MCU link's own tests, whose threads meet in the transport, the
-# recorder and the dumper.
+# shutdown its runtime does not survive (see CMakeLists.txt). Each build also
+# runs the MCU link's own tests, whose threads meet in the transport, the
+# recorder and the dumper, and whose frames cross every buffer of the link.
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,22 +18,17 @@ runs=${RUNS:-200}
 
 "$top/scripts/install-deps.sh"
 for variant in ${VARIANTS:-asan tsan}; do
-    link_targets=()
     case $variant in
     asan) options=("-DHEADUNIT_SANITIZE=address;undefined") ;;
-    tsan)
-        options=(-DHEADUNIT_SANITIZE=thread -DHEADUNIT_DLT=OFF)
-        link_targets=(tst_mcutransport stress_mcutransport tst_mcuflightrecorder tst_mcurecovery)
-        link_tests='^(mcutransport|mcutransport_stress|mcuflightrecorder|mcurecovery)$'
-        ;;
+    tsan) options=(-DHEADUNIT_SANITIZE=thread -DHEADUNIT_DLT=OFF) ;;
     esac
     build=$root/build-exit-$variant
     cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo "${options[@]}" >/dev/null
-    cmake --build "$build" -j"$(nproc)" --target launcher_e2e exit_under_flood "${link_targets[@]}"
-    if [ ${#link_targets[@]} -gt 0 ]; then
-        echo "== $variant: the link's tests"
-        ctest --test-dir "$build" --output-on-failure -R "$link_tests"
-    fi
+    cmake --build "$build" -j"$(nproc)" --target launcher_e2e exit_under_flood \
+        tst_mcutransport stress_mcutransport tst_mcuflightrecorder tst_mcurecovery
+    echo "== $variant: the link's tests"
+    (cd "$build" && UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure --no-tests=error \
+        -R '^(mcutransport|mcutransport_stress|mcuflightrecorder|mcurecovery)$')
     echo "== $variant"
     UBSAN_OPTIONS=print_stacktrace=1 LSAN_OPTIONS=suppressions=$top/tests/lsan.supp \
         TSAN_OPTIONS=suppressions=$top/tests/tsan.supp \
