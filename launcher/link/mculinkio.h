@@ -6,7 +6,7 @@
 
 // What the link's reader, connection and send path share: the deadline of a
 // send and what a read() or send() result means.
-namespace mculinkio {
+namespace McuLinkIo {
 
 enum { SendDeadlineMs = 50 };
 
@@ -32,6 +32,6 @@ inline IoResult classify(ssize_t n, int err)
     return IoResult::Failed;
 }
 
-} // namespace mculinkio
+} // namespace McuLinkIo
 
 #endif // MCULINKIO_H

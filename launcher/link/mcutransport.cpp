@@ -19,8 +19,8 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-using mculinkio::classify;
-using mculinkio::IoResult;
+using McuLinkIo::classify;
+using McuLinkIo::IoResult;
 
 McuTransport::McuTransport(McuFrameSink &sink, const McuEndpoint &endpoint, McuLinkObserver *observer)
     : m_sink(sink)

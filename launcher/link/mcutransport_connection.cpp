@@ -11,7 +11,7 @@
 #include <ctime>
 #include <unistd.h>
 
-using mculinkio::SendDeadlineMs;
+using McuLinkIo::SendDeadlineMs;
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <cstring>
 #include <poll.h>
 
-using mculinkio::classify;
-using mculinkio::IoResult;
-using mculinkio::SendDeadlineMs;
+using McuLinkIo::classify;
+using McuLinkIo::IoResult;
+using McuLinkIo::SendDeadlineMs;
 
 namespace {
 
