@@ -221,8 +221,9 @@ int main(int argc, char **argv)
                     "heap allocations while reading: %ld (%.6f per frame)\n",
                     frameSize, double(frames) / link, double(frames) / bare, bare / link, allocations,
                     double(allocations) / double(frames));
-        std::printf("                 bare reader that also reassembles %.0f frames/s, ratio %.3f to bare\n",
-                    double(frames) / reassembled, bare / reassembled);
+        std::printf("                 bare reader that also reassembles %.0f frames/s, ratio %.3f to bare; "
+                    "link to it %.3f\n",
+                    double(frames) / reassembled, bare / reassembled, reassembled / link);
     }
     return 0;
 }
