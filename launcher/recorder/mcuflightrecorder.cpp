@@ -45,7 +45,7 @@ McuFlightRecorder::~McuFlightRecorder()
     ::munmap(m_reader.heads, RingsBytes);
 }
 
-void McuFlightRecorder::fillEvent(Head &h, McuCaptureDirection direction, McuCaptureEvent event, const Stamp &at)
+void McuFlightRecorder::fillHead(Head &h, McuCaptureDirection direction, McuCaptureEvent event, const Stamp &at)
 {
     h.monotonicNs = at.monotonicNs;
     h.wall = at.wall;
@@ -116,7 +116,7 @@ void McuFlightRecorder::serveSnapshot()
 // Reader thread.
 void McuFlightRecorder::readerEvent(McuCaptureEvent event, McuCaptureDirection direction)
 {
-    fillEvent(m_reader.heads[m_readerCount++ % Capacity], direction, event, Stamp::now());
+    fillHead(m_reader.heads[m_readerCount++ % Capacity], direction, event, Stamp::now());
 }
 
 // Caller holds the send lock. The reader stamps afresh once it sees the
@@ -135,7 +135,7 @@ void McuFlightRecorder::frameOut(const unsigned char *bytes, size_t kept, uint32
     pthread_mutex_lock(&m_senderMutex);
     const size_t slot = m_senderCount++ % Capacity;
     Head &h = m_sender.heads[slot];
-    fillEvent(h, McuCaptureOut, McuCaptureFrame, at);
+    fillHead(h, McuCaptureOut, McuCaptureFrame, at);
     h.fullLength = fullLength;
     h.keptLength = uint32_t(kept);
     std::memcpy(h.bytes, bytes, std::min<size_t>(kept, HeadBytes));
@@ -149,7 +149,7 @@ void McuFlightRecorder::senderEvent(McuCaptureEvent event, McuCaptureDirection d
 {
     const Stamp at = Stamp::now();
     pthread_mutex_lock(&m_senderMutex);
-    fillEvent(m_sender.heads[m_senderCount++ % Capacity], direction, event, at);
+    fillHead(m_sender.heads[m_senderCount++ % Capacity], direction, event, at);
     pthread_mutex_unlock(&m_senderMutex);
 }
 
