@@ -22,6 +22,20 @@ bool checkedClockGetTime(clockid_t clock, struct timespec *now)
     return false;
 }
 
+bool formatLocalNow(const char *format, char *text, size_t size)
+{
+    struct timespec now;
+    struct tm local;
+    char formatted[64];
+    if (!checkedClockGetTime(CLOCK_REALTIME, &now) || !localtime_r(&now.tv_sec, &local))
+        return false;
+    const size_t length = std::strftime(formatted, sizeof formatted, format, &local);
+    if (length == 0 || length >= size)
+        return false;
+    std::memcpy(text, formatted, length + 1);
+    return true;
+}
+
 bool wallClockMs(int64_t *ms)
 {
     struct timespec now;

@@ -7,6 +7,7 @@
 // the caller goes on without it. POSIX only, no Qt: the link and the
 // captures use it too.
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 
@@ -15,5 +16,9 @@ bool checkedClockGetTime(clockid_t clock, struct timespec *now);
 
 // CLOCK_REALTIME in milliseconds since the epoch; false as above.
 bool wallClockMs(int64_t *ms);
+
+// The local time now, formatted by strftime into text; false, with text
+// untouched, when the clock cannot be read or the text does not fit.
+bool formatLocalNow(const char *format, char *text, size_t size);
 
 #endif // CHECKEDCLOCK_H

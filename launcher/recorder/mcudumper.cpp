@@ -293,10 +293,7 @@ void McuDumper::write(const char *reason)
     const uint64_t sequence = dumps.empty() ? 1 : dumps.back().sequence + 1;
 
     char stamp[32] = "unknown-time";
-    struct timespec now;
-    struct tm local;
-    if (checkedClockGetTime(CLOCK_REALTIME, &now) && localtime_r(&now.tv_sec, &local))
-        std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    formatLocalNow("%Y%m%d-%H%M%S", stamp, sizeof stamp);
     const std::string rest = "-" + std::string(stamp) + "-" + reason + Suffix;
     const std::string name = nameWith(sequence, rest.c_str());
     const std::string path = m_dir + '/' + name;
