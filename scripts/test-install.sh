@@ -70,7 +70,11 @@ unit=$(find "$scratch/root" -name headunit-launcher.service)
 # machine has installed (dlt-daemon's complains of its user): those lines
 # are not ours to judge.
 sed "s#^ExecStart=/#ExecStart=$root/#" "$unit" > "$scratch/headunit-launcher.service"
-verify=$(systemd-analyze verify "$scratch/headunit-launcher.service" 2>&1 | grep -v -E '^/(usr/)?lib/systemd/system/' || true)
+# Its Documentation= page is looked up among the packaged ones, where man is.
+man_check=(--man=no)
+command -v man >/dev/null && man_check=()
+verify=$(MANPATH=$root/usr/share/man systemd-analyze verify "${man_check[@]}" "$scratch/headunit-launcher.service" 2>&1 \
+    | grep -v -E '^/(usr/)?lib/systemd/system/' || true)
 if [ -n "$verify" ]; then
     echo "$verify" >&2
     exit 1
