@@ -91,8 +91,8 @@ echo "== packages of $debs_dir"
 # What a board takes: the launcher, its platform and the simulator; apt finds
 # everything else through their Depends.
 includes=()
-for name in headunit-launcher libheadunitplatform0 headunit-mcu-sim; do
-    includes+=(--include="$(ls "$debs_dir/${name}_"*"_$arch.deb")")
+for pkg in headunit-launcher libheadunitplatform0 headunit-mcu-sim; do
+    includes+=(--include="$(ls "$debs_dir/${pkg}_"*"_$arch.deb")")
 done
 
 echo "== Debian 12 root with systemd and the packages (through their Depends only)"
