@@ -48,7 +48,7 @@ for built in launcher_e2e libmcuendpoint_test.a headunit_beepgen; do
         exit 1
     fi
 done
-readelf -h "$board/stage/bin/launcher" | grep -q "Machine: *$machine\$" \
+readelf -h "$board/stage/libexec/headunit/launcher" | grep -q "Machine: *$machine\$" \
     || { echo "the installed launcher is not an $arch program" >&2; exit 1; }
 echo "== $arch board build installed into $board/stage"
 
