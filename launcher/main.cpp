@@ -8,7 +8,9 @@
 #include <application.h>
 
 #include <QDebug>
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
 #include <QTextCodec>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -30,7 +32,10 @@ static int run(int argc, char **argv)
 
     app.installEventFilter(MEventFilter::GetInstance());
     MainStart mainStart;
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    // Qt 6 takes the locale's text as UTF-8 without being told.
     QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
+#endif
     mainStart.start();
 
     const int result = app.exec();
