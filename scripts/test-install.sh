@@ -18,6 +18,8 @@ build=${BUILD_DIR:-$top/build}
 scratch=$build/board-road
 scenario=$top/tools/mcu-sim/scenarios/demo.scn
 run_scenario=$top/tests/scenario/run_scenario.sh
+# The SDK is built against build/'s Qt major, so its launchers are too.
+qt_major=$(sed -n 's/^HEADUNIT_QT_MAJOR:STRING=//p' "$build/CMakeCache.txt")
 rm -rf "$scratch"
 mkdir -p "$scratch"
 
@@ -25,7 +27,7 @@ echo "== installing the host platform as an SDK into $scratch/sdk"
 cmake --install "$build" --prefix "$scratch/sdk" --component platform >/dev/null
 
 echo "== launcher against the SDK's CMake package"
-cmake -S "$top" -B "$scratch/build-sdk" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S "$top" -B "$scratch/build-sdk" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHEADUNIT_QT_MAJOR="$qt_major" \
     -DHEADUNIT_PLATFORM=sdk -DCMAKE_PREFIX_PATH="$scratch/sdk" >/dev/null
 cmake --build "$scratch/build-sdk" -j"$(nproc)"
 if ldd "$scratch/build-sdk/launcher/launcher" | grep -q "$build/platform/"; then
@@ -38,7 +40,7 @@ echo "== demo scenario passed against the SDK build"
 
 echo "== launcher against the SDK's include and library directories"
 libdir=$(dirname "$(find "$scratch/sdk" -name 'libheadunitplatform.so' | head -n1)")
-cmake -S "$top" -B "$scratch/build-sdk-dirs" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+cmake -S "$top" -B "$scratch/build-sdk-dirs" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -DHEADUNIT_QT_MAJOR="$qt_major" \
     -DHEADUNIT_PLATFORM=sdk -DHEADUNIT_SDK_INCLUDE_DIR="$scratch/sdk/include/headunit-platform" \
     -DHEADUNIT_SDK_LIBRARY_DIR="$libdir" -DHEADUNIT_SDK_LIBRARIES=headunitplatform >/dev/null
 cmake --build "$scratch/build-sdk-dirs" -j"$(nproc)" --target launcher
