@@ -102,7 +102,7 @@ done
 run checkpoints "$build/bench/bench_startup_checkpoints"
 
 run beep "$build/bench/bench_beep_latency" "$build/launcher/launcher_e2e" 200 150
-row "key to beep heard, p99" "$(after beep 'p99')" "<=" 30 " ms"
+row "key to beep heard, p99" "$(after beep 'p99')" "<=" 10 " ms"
 row "key presses without a beep" "$(sed -n 's/^no beep: \([0-9]*\) of.*/\1/p' "$out/beep")" "<=" 0 ""
 
 run soak "$build/bench/bench_mcu_soak" --seconds "$soak_seconds" "$build/launcher/launcher_e2e"
