@@ -1,5 +1,5 @@
 # Cross build for arm64 Linux with Debian 12's multiarch packages
-# (scripts/install-deps-arm64.sh installs them), set up as a board SDK's
+# (scripts/install-deps-cross.sh arm64 installs them), set up as a board SDK's
 # toolchain file is: compilers and where to find things, but no emulator, so
 # nothing built for the board can run during the build.
 #   cmake -S . -B build-board -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu-sdk.cmake -DBUILD_TESTING=OFF

@@ -9,7 +9,8 @@
 
 #include <QDebug>
 #include <QKeyEvent>
-#include <QSound>
+#include <QSoundEffect>
+#include <QUrl>
 #include <QVariant>
 
 #ifndef HEADUNIT_SOUND_DIR
@@ -44,6 +45,14 @@ QString soundFile(int volume)
     return QStringLiteral(HEADUNIT_SOUND_DIR) + QLatin1String(name);
 }
 
+// What Qt 5's QSound made of a file name, on either Qt major.
+QSoundEffect *newSound(const QString &file, QObject *parent)
+{
+    QSoundEffect *sound = new QSoundEffect(parent);
+    sound->setSource(QUrl::fromLocalFile(file));
+    return sound;
+}
+
 } // namespace
 
 MEventFilter *MEventFilter::pInst = nullptr;
@@ -74,7 +83,7 @@ MEventFilter::MEventFilter(QObject *parent)
 void MEventFilter::makeFirstSound()
 {
     if (!m_sound)
-        m_sound = new QSound(QStringLiteral(HEADUNIT_SOUND_DIR "1.wav"), this);
+        m_sound = newSound(QStringLiteral(HEADUNIT_SOUND_DIR "1.wav"), this);
 }
 
 bool MEventFilter::eventFilter(QObject *watched, QEvent *event)
@@ -109,7 +118,7 @@ void MEventFilter::playSound()
 
     makeFirstSound();
     // A beep that is still playing is never cut off and restarted.
-    if (!m_sound->isFinished())
+    if (m_sound->isPlaying())
         return;
 
     const bool defaultBeep = DataDefault::getDefault(SetupStrIdConst::setupSysBeep).toBool();
@@ -132,7 +141,7 @@ void MEventFilter::playSound()
     if (volume != s_vol_beep) {
         s_vol_beep = volume;
         m_sound->deleteLater();
-        m_sound = new QSound(soundFile(volume), this);
+        m_sound = newSound(soundFile(volume), this);
         qDebug() << "==================>>>>vol" << volume;
     }
     m_sound->play();

@@ -6,7 +6,7 @@
 #include <QObject>
 
 class QEvent;
-class QSound;
+class QSoundEffect;
 
 // Key and touch feedback. Installed on the application, it sees every event
 // and turns beep requests (a key press with Qt::Key_Meta and the text "beep")
@@ -39,7 +39,7 @@ private:
     LAUNCHER_HIDDEN void makeFirstSound();
 
     // Null until the first sound is made; replaced only when the volume changes.
-    QSound *m_sound;
+    QSoundEffect *m_sound;
 
     LAUNCHER_HIDDEN static MEventFilter *pInst;
 };

@@ -7,15 +7,17 @@
 # may run next to the tests. The platform's journal shows what the launcher
 # asked of the platform, the simulator shows every frame both ways.
 #
-#   scripts/demo.sh [scenario]       BUILD_DIR chooses the build tree (default build/)
+#   scripts/demo.sh [scenario]       BUILD_DIR chooses the build tree (default build/),
+#                                    HEADUNIT_QT_MAJOR the Qt major (see qt-major.sh)
 set -euo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
+. "$top/scripts/qt-major.sh"
 scenario=${1:-$top/tools/mcu-sim/scenarios/demo.scn}
 
 "$top/scripts/install-deps.sh"
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHEADUNIT_QT_MAJOR="$qt_major" >/dev/null
 cmake --build "$build" -j"$(nproc)" --target launcher_e2e mcu-sim headunit_sounds
 
 name=demo-$$-$RANDOM

@@ -22,6 +22,8 @@ scratch=$build/board-road
 root=$scratch/root
 scenario=$top/tools/mcu-sim/scenarios/demo.scn
 run_scenario=$top/tests/scenario/run_scenario.sh
+# The SDK is built against build/'s Qt major, so its launchers are too.
+qt_major=$(sed -n 's/^HEADUNIT_QT_MAJOR:STRING=//p' "$build/CMakeCache.txt")
 rm -rf "$scratch"
 mkdir -p "$scratch"
 
@@ -39,7 +41,7 @@ done
 libdir=$root/usr/lib/$multiarch
 
 echo "== launcher against the SDK's CMake package"
-cmake -S "$top" -B "$scratch/build-sdk" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S "$top" -B "$scratch/build-sdk" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHEADUNIT_QT_MAJOR="$qt_major" \
     -DHEADUNIT_PLATFORM=sdk -DCMAKE_PREFIX_PATH="$root/usr" >/dev/null
 cmake --build "$scratch/build-sdk" -j"$(nproc)"
 if ! ldd "$scratch/build-sdk/launcher/launcher" | grep -q "=> $libdir/libheadunitplatform.so"; then
@@ -51,7 +53,7 @@ fi
 echo "== demo scenario passed against the SDK build"
 
 echo "== launcher against the SDK's include and library directories"
-cmake -S "$top" -B "$scratch/build-sdk-dirs" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+cmake -S "$top" -B "$scratch/build-sdk-dirs" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -DHEADUNIT_QT_MAJOR="$qt_major" \
     -DHEADUNIT_PLATFORM=sdk -DHEADUNIT_SDK_INCLUDE_DIR="$root/usr/include/headunit-platform" \
     -DHEADUNIT_SDK_LIBRARY_DIR="$libdir" -DHEADUNIT_SDK_LIBRARIES=headunitplatform >/dev/null
 cmake --build "$scratch/build-sdk-dirs" -j"$(nproc)" --target launcher

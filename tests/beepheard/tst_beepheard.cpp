@@ -64,6 +64,11 @@ private:
 
 void tst_BeepHeard::initTestCase()
 {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0) && QT_VERSION < QT_VERSION_CHECK(6, 5, 0)
+    // Its sound effect ends the stream as soon as the last bytes are handed
+    // over, before the server has played them: most beeps of 50 ms are lost.
+    QSKIP("Qt 6.4 loses short sounds (see the warning at configure time)");
+#endif
     QVERIFY(m_dir.isValid());
     for (int i = 0; i < 5; ++i) {
         const std::vector<int16_t> tone = Beeps::readWav(qPrintable(m_soundDir + QString::number(i + 1) + ".wav"));

@@ -28,10 +28,24 @@ fi
 # A home of its own, so that no personal plugin or preference takes part.
 export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
 mkdir -p "$HOME"
-lua=(-X "lua_script:$dissector")
+# Wireshark 4.4 skips Lua scripts when run as root, and then decodes nothing
+# without saying so: as root, tshark runs as nobody, in a folder of its own
+# with copies of the dissector and the capture, and a home there.
+shark=$work/tshark
+mkdir -p "$shark/home"
+cp "$dissector" "$shark/mcu.lua"
+as_nobody=()
+if [ "$(id -u)" -eq 0 ]; then
+    chmod 711 "$work"
+    chown -R 65534:65534 "$shark"
+    as_nobody=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+fi
+tshark() {
+    "${as_nobody[@]}" env HOME="$shark/home" XDG_CONFIG_HOME="$shark/home/.config" tshark "$@"
+}
+lua=(-X "lua_script:$shark/mcu.lua")
 
-# tshark skips Lua scripts in some versions when run as root, and then decodes
-# nothing without saying so: the protocol must be there.
+# The protocol must be there, or tshark decodes nothing.
 if ! tshark -G protocols "${lua[@]}" < /dev/null 2> "$work/tshark.err" | awk -F'\t' '$3 == "mcu" { found = 1 } END { exit !found }'; then
     echo "FAIL: the dissector did not load"
     cat "$work/tshark.err"
@@ -78,11 +92,13 @@ if [ "$recorder" = launcher ]; then
     fi
 fi
 
+cp "$work/session.pcap" "$shark/session.pcap"
+[ ${#as_nobody[@]} -gt 0 ] && chown 65534:65534 "$shark/session.pcap"
 args=()
 for f in "${fields[@]}"; do
     args+=(-e "$f")
 done
-if ! tshark "${lua[@]}" -r "$work/session.pcap" -T fields -E header=y -E separator=/t "${args[@]}" \
+if ! tshark "${lua[@]}" -r "$shark/session.pcap" -T fields -E header=y -E separator=/t "${args[@]}" \
         < /dev/null > "$work/fields.tsv" 2> "$work/tshark.err"; then
     echo "FAIL: tshark could not read the capture"
     cat "$work/tshark.err"

@@ -58,7 +58,7 @@ launcher_warnings() {
     local noise
     noise=$(grep -v -e '^#' -e '^$' "$(dirname "${BASH_SOURCE[0]}")/environment-noise.txt" | paste -sd'|')
     [ -n "${1:-}" ] && noise="$noise|$1"
-    grep -E '^\[(warning|critical)\] ' "$work/launcher.log" | grep -vE "^\[warning\] ($noise)"
+    grep -E '^\[(warning|critical)\] ' "$work/launcher.log" | grep -vE "^\[(warning|critical)\] ($noise)"
 }
 
 # Ends the run with the simulator's status $1, made a failure by any

@@ -17,6 +17,7 @@
 #include <QDateTime>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimeZone>
 #include <QtTest>
 
 #include <ctime>
@@ -204,7 +205,7 @@ void tst_McuClock::getTimeWholeRange()
 {
     const int sums[] = {-1439, 0, 1439, 2879};
     for (unsigned long mjd = 15079; mjd <= 88127; ++mjd) {
-        const QDateTime midnight(QDate::fromJulianDay(qint64(mjd) + 2400001), QTime(0, 0), Qt::UTC);
+        const QDateTime midnight(QDate::fromJulianDay(qint64(mjd) + 2400001), QTime(0, 0), QTimeZone::utc());
         for (int sum : sums) {
             const QDateTime want = midnight.addSecs(qint64(sum) * 60);
             TimeParam t = {-1, -1, -1, -1, -1};

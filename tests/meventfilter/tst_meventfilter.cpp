@@ -16,7 +16,7 @@
 #include <QKeyEvent>
 #include <QPointer>
 #include <QSettings>
-#include <QSound>
+#include <QSoundEffect>
 #include <QTemporaryDir>
 
 // The filter's debounce time and last volume are statics that live for the
@@ -91,7 +91,7 @@ private:
     // the application and so through the filter.
     void send(QEvent::Type type, int key, const QString &text);
     void beep() { send(QEvent::KeyPress, Qt::Key_Meta, QStringLiteral("beep")); }
-    QSound *currentSound() const;
+    QSoundEffect *currentSound() const;
     QString file(const char *name) const { return m_soundDir + QLatin1String(name); }
     // Ends the current beep as the sound library would at the end of the file.
     // Without a sound server it would never end on its own.
@@ -148,11 +148,11 @@ void tst_MEventFilter::send(QEvent::Type type, int key, const QString &text)
     m_accepted = event.isAccepted();
 }
 
-QSound *tst_MEventFilter::currentSound() const
+QSoundEffect *tst_MEventFilter::currentSound() const
 {
     // Children keep their order of creation; a replaced sound stays a child
     // until the event loop deletes it.
-    const QList<QSound *> sounds = m_filter->findChildren<QSound *>(QString(), Qt::FindDirectChildrenOnly);
+    const QList<QSoundEffect *> sounds = m_filter->findChildren<QSoundEffect *>(QString(), Qt::FindDirectChildrenOnly);
     return sounds.isEmpty() ? nullptr : sounds.last();
 }
 
@@ -225,7 +225,7 @@ void tst_MEventFilter::volumeTable()
     useSettings(QStringLiteral("true"), QStringLiteral("1000"));
     beep();
     endBeep();
-    QPointer<QSound> before = currentSound();
+    QPointer<QSoundEffect> before = currentSound();
     useSettings(beepSwitch, volume);
     HostPlatform::setAudioReady(audioReady);
     LogLines::clear();
@@ -238,8 +238,8 @@ void tst_MEventFilter::volumeTable()
         return;
     }
 
-    QSound *made = currentSound();
-    QCOMPARE(made->fileName(), m_soundDir + file);
+    QSoundEffect *made = currentSound();
+    QCOMPARE(made->source().toLocalFile(), m_soundDir + file);
     // The replaced sound goes at the next turn of the event loop; the same
     // volume again reuses the new one.
     QVERIFY(before);
@@ -248,16 +248,16 @@ void tst_MEventFilter::volumeTable()
     advance(121);
     beep();
     QVERIFY(logged(QStringLiteral("readSettingData(%1, ").arg(SetupStrIdConst::setupAlterVolume)));
-    QCOMPARE(m_filter->findChildren<QSound *>(), QList<QSound *>{made});
+    QCOMPARE(m_filter->findChildren<QSoundEffect *>(), QList<QSoundEffect *>{made});
 }
 
 void tst_MEventFilter::playingBeepIsNotRestarted()
 {
     beep();
-    QSound *playing = currentSound();
+    QSoundEffect *playing = currentSound();
     // The platform knows the signal and the slot by name only.
     QVERIFY(m_filter->metaObject()->indexOfSignal("mcuPlayBeepSig()") >= 0);
-    if (playing->isFinished())
+    if (!playing->isPlaying())
         QSKIP("the sound library ended the beep at once, so there is no playing beep to protect");
 
     // Nothing is read, so the new volume cannot replace the playing sound.
@@ -275,7 +275,7 @@ void tst_MEventFilter::playingBeepIsNotRestarted()
 void tst_MEventFilter::deleteInstance()
 {
     QPointer<MEventFilter> filter = m_filter;
-    QPointer<QSound> sound = currentSound();
+    QPointer<QSoundEffect> sound = currentSound();
 
     MEventFilter::DeleteInstance();
     QVERIFY(!filter && !sound);
@@ -285,7 +285,7 @@ void tst_MEventFilter::deleteInstance()
     m_filter = MEventFilter::GetInstance();
     QVERIFY(!currentSound());
     QTRY_VERIFY(currentSound());
-    QCOMPARE(currentSound()->fileName(), file("1.wav"));
+    QCOMPARE(currentSound()->source().toLocalFile(), file("1.wav"));
     MEventFilter::DeleteInstance();
 }
 
