@@ -12,7 +12,11 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <dlfcn.h>
+#include <mutex>
 #include <vector>
 
 using McuTestFrames::inboundLong;
@@ -38,7 +42,80 @@ QString hex(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toHex());
 }
 
+uint64_t monotonicNs()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return uint64_t(t.tv_sec) * 1000000000u + uint64_t(t.tv_nsec);
+}
+
+// The monotonic clock as a board's coarser counter shows it, for the whole
+// process while one lives (see clock_gettime below).
+std::atomic<long> g_tickNs{0};
+struct CoarseClock {
+    explicit CoarseClock(long tickNs) { g_tickNs.store(tickNs); }
+    ~CoarseClock() { g_tickNs.store(0); }
+};
+
+// Holds the reader in its first frame until released.
+class HeldSink : public McuFrameSink
+{
+public:
+    void onMcuFrame(unsigned char *) override
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_held = true;
+        m_changed.notify_all();
+        m_changed.wait(lock, [this] { return m_released; });
+    }
+    bool waitUntilHeld()
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(5), [this] { return m_held; });
+    }
+    void release()
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_released = true;
+        m_changed.notify_all();
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_held = false;
+    bool m_released = false;
+};
+
+// Slower than the service sends: 3 ms a frame.
+class SlowSink : public McuFrameSink
+{
+public:
+    void onMcuFrame(unsigned char *) override
+    {
+        QTest::qSleep(3);
+        m_frames.fetch_add(1);
+    }
+    int frames() const { return m_frames.load(); }
+
+private:
+    std::atomic<int> m_frames{0};
+};
+
 } // namespace
+
+// Every clock read of the process passes here; while a CoarseClock lives the
+// monotonic time is cut down to its tick.
+extern "C" int clock_gettime(clockid_t id, struct timespec *ts)
+{
+    using ClockGettime = int (*)(clockid_t, struct timespec *);
+    static const ClockGettime real = reinterpret_cast<ClockGettime>(dlsym(RTLD_NEXT, "clock_gettime"));
+    const int r = real(id, ts);
+    const long tick = g_tickNs.load(std::memory_order_relaxed);
+    if (r == 0 && tick > 0 && id == CLOCK_MONOTONIC)
+        ts->tv_nsec -= ts->tv_nsec % tick;
+    return r;
+}
 
 // The link's flight recorder as an engineer meets it: dumps of what crossed
 // the link, written when something went wrong, never more than eight.
@@ -54,6 +131,8 @@ private Q_SLOTS:
     void unwritableDirectoryCostsOneLine();
     void snapshotInCausalOrder_data();
     void snapshotInCausalOrder();
+    void dumpWhileTheSinkHangs();
+    void stampsKeepUpWithASlowSink();
 };
 
 // Valid and malformed frames, a reply, and the service going away: a dump
@@ -210,12 +289,19 @@ void tst_McuFlightRecorder::unwritableDirectoryCostsOneLine()
 void tst_McuFlightRecorder::snapshotInCausalOrder_data()
 {
     // The reader's steps and the senders', repeated: r a read of one inbound
-    // frame straight after the last, w one after a wait, s a frame sent.
+    // frame, s a frame sent (on the reader's thread: a reply to the frame
+    // read before it). Each on the real clock, and on clocks that tick every
+    // microsecond and every 125 ns (an 8 MHz counter), where a read and its
+    // reply fall within one tick.
     QTest::addColumn<QString>("steps");
     QTest::addColumn<int>("repeats");
-    // The reply shares no stamp with the frame read before its request.
-    QTest::newRow("reply in a busy stream") << "rsr" << 1;
-    QTest::newRow("both rings wrapped") << "rrsws" << 700;
+    QTest::addColumn<long>("tickNs");
+    for (const long tick : {0L, 1000L, 125L}) {
+        const QByteArray clock = tick ? QByteArray::number(qlonglong(tick)) + " ns tick" : QByteArray("real clock");
+        QTest::newRow("reply in a busy stream, " + clock) << "rsr" << 1 << tick;
+        QTest::newRow("both rings wrapped, " + clock) << "rrsrs" << 700 << tick;
+        QTest::newRow("replies to every read, " + clock) << "rs" << 600 << tick;
+    }
 }
 
 // Every snapshot holds the newest records made, in the order they were made,
@@ -224,8 +310,9 @@ void tst_McuFlightRecorder::snapshotInCausalOrder()
 {
     QFETCH(QString, steps);
     QFETCH(int, repeats);
+    QFETCH(long, tickNs);
+    const CoarseClock coarse(tickNs);
     McuFlightRecorder recorder;
-    recorder.holdReaderRing();
     uint32_t made = 0;
     for (int i = 0; i < repeats; ++i) {
         for (const QChar step : steps) {
@@ -235,15 +322,12 @@ void tst_McuFlightRecorder::snapshotInCausalOrder()
                 recorder.frameOut(bytes, 16, 16, recorder.stampSend());
                 continue;
             }
-            if (step == 'w') {
-                recorder.lendReaderRing();
-                recorder.holdReaderRing();
-            }
-            recorder.readArrived();
+            recorder.stampRead();
+            recorder.holdReaderRing();
             recorder.frameIn(bytes, 16, 16);
+            recorder.lendReaderRing();
         }
     }
-    recorder.lendReaderRing();
 
     std::vector<McuCaptureRecord> records(McuFlightRecorder::Capacity);
     uint64_t serial = 0;
@@ -255,6 +339,83 @@ void tst_McuFlightRecorder::snapshotInCausalOrder()
         std::memcpy(&p1, records[i].bytes + 8, sizeof p1);
         QCOMPARE(p1, uint32_t(made - n + i));
     }
+}
+
+// A sink that does not return (a platform call that hangs, a stdout nobody
+// reads) is when the dump is wanted: it is written while the sink still holds
+// the reader, with the frame the sink is stuck on.
+void tst_McuFlightRecorder::dumpWhileTheSinkHangs()
+{
+    QTemporaryDir dumps;
+    HeldSink sink;
+    LinkEvents observer;
+    ServiceEnd service("held");
+    McuEndpoint endpoint = service.names.endpoint();
+    const QByteArray dir = dumps.path().toLocal8Bit();
+    endpoint.dumpDir = dir.constData();
+    McuTransport t(sink, endpoint, &observer);
+    t.start();
+    QVERIFY(service.accept());
+    const QByteArray key = normal(13078, 5, 1);
+    QVERIFY(service.write(key));
+    QVERIFY(sink.waitUntilHeld());
+    t.requestDump();
+    QTRY_COMPARE_WITH_TIMEOUT(observer.dumps().size(), 1, 10000);
+    sink.release();
+    t.stop();
+
+    const QStringList files = QDir(dumps.path()).entryList({QStringLiteral("mcu-*.pcap")}, QDir::Files);
+    QCOMPARE(files.size(), 1);
+    std::vector<McuCaptureRecord> records;
+    std::string error;
+    QVERIFY2(McuCaptureReader::readAll(dumps.filePath(files.first()).toStdString(), &records, &error), error.c_str());
+    QStringList got;
+    for (const McuCaptureRecord &r : records)
+        got << describe(r);
+    QCOMPARE(got, (QStringList{QStringLiteral("out up"), QStringLiteral("in 16/16 ") + hex(key)}));
+}
+
+// Frames that come faster than a slow sink takes them are stamped when they
+// were read, never before the service wrote them, so that a replay keeps
+// their pace.
+void tst_McuFlightRecorder::stampsKeepUpWithASlowSink()
+{
+    QTemporaryDir dumps;
+    SlowSink sink;
+    LinkEvents observer;
+    ServiceEnd service("slow");
+    McuEndpoint endpoint = service.names.endpoint();
+    const QByteArray dir = dumps.path().toLocal8Bit();
+    endpoint.dumpDir = dir.constData();
+    McuTransport t(sink, endpoint, &observer);
+    t.start();
+    QVERIFY(service.accept());
+    enum { Frames = 40 };
+    std::vector<uint64_t> written;
+    for (uint32_t i = 0; i < Frames; ++i) {
+        written.push_back(monotonicNs());
+        QVERIFY(service.write(normal(13078, i, 1)));
+        QTest::qSleep(2);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(sink.frames(), int(Frames), 10000);
+    t.requestDump();
+    QTRY_COMPARE(observer.dumps().size(), 1);
+    t.stop();
+
+    const QStringList files = QDir(dumps.path()).entryList({QStringLiteral("mcu-*.pcap")}, QDir::Files);
+    QCOMPARE(files.size(), 1);
+    std::vector<McuCaptureRecord> records;
+    std::string error;
+    QVERIFY2(McuCaptureReader::readAll(dumps.filePath(files.first()).toStdString(), &records, &error), error.c_str());
+    size_t frame = 0;
+    for (const McuCaptureRecord &r : records) {
+        if (r.direction != McuCaptureIn || r.event != McuCaptureFrame)
+            continue;
+        QVERIFY2(r.monotonicNs >= written.at(frame), qPrintable(QStringLiteral("frame %1 stamped %2 us before it was written")
+                                                                    .arg(frame).arg((written.at(frame) - r.monotonicNs) / 1000)));
+        ++frame;
+    }
+    QCOMPARE(frame, size_t(Frames));
 }
 
 QTEST_GUILESS_MAIN(tst_McuFlightRecorder)
