@@ -126,14 +126,18 @@ void FrameReassembler::handOn(McuFrameSink &sink, size_t count)
     sink.framesCut(m_cuts, count);
     for (size_t i = 0; i < count; ++i) {
         const McuFrameCut &c = m_cuts[i];
-        std::memcpy(m_frame, c.bytes, c.kept);
-        const bool record = c.kept != MCU_NORMAL_MSG_SIZE || mcuWordAt(c.bytes) != MCU_FRAME_NORMAL;
-        if (record)
-            std::memset(m_frame + c.kept, 0, sizeof m_frame - c.kept);
         m_wireLength = c.wireLength;
-        if (c.wireLength > MCU_FRAME_MAX) {
-            mcuPutWord(m_frame + 8, MCU_FRAME_MAX);
-            ++m_faults.capped;
+        // A normal message in a copy of fixed length, which the compiler
+        // makes two moves.
+        if (c.kept == MCU_NORMAL_MSG_SIZE && mcuWordAt(c.bytes) == MCU_FRAME_NORMAL) {
+            std::memcpy(m_frame, c.bytes, MCU_NORMAL_MSG_SIZE);
+        } else {
+            std::memcpy(m_frame, c.bytes, c.kept);
+            std::memset(m_frame + c.kept, 0, sizeof m_frame - c.kept);
+            if (c.wireLength > MCU_FRAME_MAX) {
+                mcuPutWord(m_frame + 8, MCU_FRAME_MAX);
+                ++m_faults.capped;
+            }
         }
         sink.onMcuFrame(m_frame);
     }
