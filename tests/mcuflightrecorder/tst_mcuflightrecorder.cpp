@@ -11,12 +11,17 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <capturesession.h>
+
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <dlfcn.h>
 #include <mutex>
+#include <random>
+#include <sys/socket.h>
 #include <vector>
 
 using McuTestFrames::inboundLong;
@@ -42,13 +47,6 @@ QString hex(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toHex());
 }
 
-uint64_t monotonicNs()
-{
-    struct timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return uint64_t(t.tv_sec) * 1000000000u + uint64_t(t.tv_nsec);
-}
-
 // The monotonic clock as a board's coarser counter shows it, for the whole
 // process while one lives (see clock_gettime below).
 std::atomic<long> g_tickNs{0};
@@ -57,21 +55,26 @@ struct CoarseClock {
     ~CoarseClock() { g_tickNs.store(0); }
 };
 
-// Holds the reader in its first frame until released.
-class HeldSink : public McuFrameSink
+// Keeps the reader in every frame for delayMs, or (0) until released.
+class ThrottledSink : public McuFrameSink
 {
 public:
+    explicit ThrottledSink(int delayMs) : m_delayMs(delayMs) {}
     void onMcuFrame(unsigned char *) override
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_held = true;
+        ++m_frames;
         m_changed.notify_all();
-        m_changed.wait(lock, [this] { return m_released; });
+        const auto released = [this] { return m_released; };
+        if (m_delayMs > 0)
+            m_changed.wait_for(lock, std::chrono::milliseconds(m_delayMs), released);
+        else
+            m_changed.wait(lock, released);
     }
-    bool waitUntilHeld()
+    bool waitForFrames(int count)
     {
         std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::seconds(5), [this] { return m_held; });
+        return m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_frames >= count; });
     }
     void release()
     {
@@ -81,28 +84,67 @@ public:
     }
 
 private:
+    const int m_delayMs;
     std::mutex m_mutex;
     std::condition_variable m_changed;
-    bool m_held = false;
+    int m_frames = 0;
     bool m_released = false;
 };
 
-// Slower than the service sends: 3 ms a frame.
-class SlowSink : public McuFrameSink
-{
-public:
-    void onMcuFrame(unsigned char *) override
+// Failures of the link's own sends (those it makes without waiting) and
+// connects, drawn from a seeded sequence while a Faults lives: a send that
+// fails at once, one that gets half of a frame out first, a connect refused.
+std::atomic<bool> g_faults{false};
+std::mutex g_drawMutex;
+std::minstd_rand g_draw;
+struct Faults {
+    explicit Faults(unsigned seed)
     {
-        QTest::qSleep(3);
-        m_frames.fetch_add(1);
+        g_draw.seed(seed);
+        g_faults.store(true);
     }
-    int frames() const { return m_frames.load(); }
-
-private:
-    std::atomic<int> m_frames{0};
+    ~Faults() { g_faults.store(false); }
 };
+unsigned draw()
+{
+    const std::lock_guard<std::mutex> lock(g_drawMutex);
+    return unsigned(g_draw() % 12);
+}
+
+template <typename F>
+F real(const char *name)
+{
+    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
 
 } // namespace
+
+extern "C" ssize_t send(int fd, const void *buf, size_t n, int flags)
+{
+    using Send = ssize_t (*)(int, const void *, size_t, int);
+    static const Send realSend = real<Send>("send");
+    if (g_faults.load() && (flags & MSG_DONTWAIT)) {
+        const unsigned d = draw();
+        if (d == 0 || (d == 1 && n < 2)) {
+            errno = EPIPE;
+            return -1;
+        }
+        if (d == 1)
+            return realSend(fd, buf, n / 2, flags);
+    }
+    return realSend(fd, buf, n, flags);
+}
+
+extern "C" int connect(int fd, const struct sockaddr *addr, socklen_t len)
+{
+    using Connect = int (*)(int, const struct sockaddr *, socklen_t);
+    static const Connect realConnect = real<Connect>("connect");
+    if (g_faults.load() && addr->sa_family == AF_UNIX && draw() < 3) {
+        errno = ECONNREFUSED;
+        return -1;
+    }
+    return realConnect(fd, addr, len);
+}
 
 // Every clock read of the process passes here; while a CoarseClock lives the
 // monotonic time is cut down to its tick.
@@ -131,8 +173,10 @@ private Q_SLOTS:
     void unwritableDirectoryCostsOneLine();
     void snapshotInCausalOrder_data();
     void snapshotInCausalOrder();
-    void dumpWhileTheSinkHangs();
-    void stampsKeepUpWithASlowSink();
+    void dumpWhileTheSinkIsSlow_data();
+    void dumpWhileTheSinkIsSlow();
+    void everyDumpReplays_data();
+    void everyDumpReplays();
 };
 
 // Valid and malformed frames, a reply, and the service going away: a dump
@@ -341,24 +385,43 @@ void tst_McuFlightRecorder::snapshotInCausalOrder()
     }
 }
 
-// A sink that does not return (a platform call that hangs, a stdout nobody
-// reads) is when the dump is wanted: it is written while the sink still holds
-// the reader, with the frame the sink is stuck on.
-void tst_McuFlightRecorder::dumpWhileTheSinkHangs()
+void tst_McuFlightRecorder::dumpWhileTheSinkIsSlow_data()
 {
+    // How long the sink keeps each frame (0: until the dump is written), and
+    // the frames the service writes, 2 ms apart.
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<int>("frames");
+    // A platform call that hangs, a stdout nobody reads: when the dump is wanted.
+    QTest::newRow("sink that hangs") << 0 << 1;
+    QTest::newRow("sink slower than the service") << 3 << 40;
+}
+
+// The dump is written while the sink holds the reader, and frames that come
+// faster than the sink takes them are stamped when they were read, never
+// before the service wrote them, so that a replay keeps their pace.
+void tst_McuFlightRecorder::dumpWhileTheSinkIsSlow()
+{
+    QFETCH(int, delayMs);
+    QFETCH(int, frames);
     QTemporaryDir dumps;
-    HeldSink sink;
+    ThrottledSink sink(delayMs);
     LinkEvents observer;
-    ServiceEnd service("held");
+    ServiceEnd service("slow");
     McuEndpoint endpoint = service.names.endpoint();
     const QByteArray dir = dumps.path().toLocal8Bit();
     endpoint.dumpDir = dir.constData();
     McuTransport t(sink, endpoint, &observer);
     t.start();
     QVERIFY(service.accept());
-    const QByteArray key = normal(13078, 5, 1);
-    QVERIFY(service.write(key));
-    QVERIFY(sink.waitUntilHeld());
+    std::vector<uint64_t> written;
+    for (int i = 0; i < frames; ++i) {
+        // The monotonic clock, as the stamps.
+        written.push_back(uint64_t(std::chrono::nanoseconds(std::chrono::steady_clock::now().time_since_epoch()).count()));
+        QVERIFY(service.write(normal(13078, uint32_t(i), 1)));
+        if (frames > 1)
+            QTest::qSleep(2);
+    }
+    QVERIFY(sink.waitForFrames(frames));
     t.requestDump();
     QTRY_COMPARE_WITH_TIMEOUT(observer.dumps().size(), 1, 10000);
     sink.release();
@@ -369,53 +432,64 @@ void tst_McuFlightRecorder::dumpWhileTheSinkHangs()
     std::vector<McuCaptureRecord> records;
     std::string error;
     QVERIFY2(McuCaptureReader::readAll(dumps.filePath(files.first()).toStdString(), &records, &error), error.c_str());
-    QStringList got;
-    for (const McuCaptureRecord &r : records)
-        got << describe(r);
-    QCOMPARE(got, (QStringList{QStringLiteral("out up"), QStringLiteral("in 16/16 ") + hex(key)}));
-}
-
-// Frames that come faster than a slow sink takes them are stamped when they
-// were read, never before the service wrote them, so that a replay keeps
-// their pace.
-void tst_McuFlightRecorder::stampsKeepUpWithASlowSink()
-{
-    QTemporaryDir dumps;
-    SlowSink sink;
-    LinkEvents observer;
-    ServiceEnd service("slow");
-    McuEndpoint endpoint = service.names.endpoint();
-    const QByteArray dir = dumps.path().toLocal8Bit();
-    endpoint.dumpDir = dir.constData();
-    McuTransport t(sink, endpoint, &observer);
-    t.start();
-    QVERIFY(service.accept());
-    enum { Frames = 40 };
-    std::vector<uint64_t> written;
-    for (uint32_t i = 0; i < Frames; ++i) {
-        written.push_back(monotonicNs());
-        QVERIFY(service.write(normal(13078, i, 1)));
-        QTest::qSleep(2);
-    }
-    QTRY_COMPARE_WITH_TIMEOUT(sink.frames(), int(Frames), 10000);
-    t.requestDump();
-    QTRY_COMPARE(observer.dumps().size(), 1);
-    t.stop();
-
-    const QStringList files = QDir(dumps.path()).entryList({QStringLiteral("mcu-*.pcap")}, QDir::Files);
-    QCOMPARE(files.size(), 1);
-    std::vector<McuCaptureRecord> records;
-    std::string error;
-    QVERIFY2(McuCaptureReader::readAll(dumps.filePath(files.first()).toStdString(), &records, &error), error.c_str());
-    size_t frame = 0;
+    size_t in = 0;
     for (const McuCaptureRecord &r : records) {
         if (r.direction != McuCaptureIn || r.event != McuCaptureFrame)
             continue;
-        QVERIFY2(r.monotonicNs >= written.at(frame), qPrintable(QStringLiteral("frame %1 stamped %2 us before it was written")
-                                                                    .arg(frame).arg((written.at(frame) - r.monotonicNs) / 1000)));
-        ++frame;
+        QCOMPARE(describe(r), QStringLiteral("in 16/16 ") + hex(normal(13078, uint32_t(in), 1)));
+        QVERIFY2(r.monotonicNs >= written.at(in), qPrintable(QStringLiteral("frame %1 stamped %2 us before it was written")
+                                                                 .arg(in).arg((written.at(in) - r.monotonicNs) / 1000)));
+        ++in;
     }
-    QCOMPARE(frame, size_t(Frames));
+    QCOMPARE(in, size_t(frames));
+}
+
+void tst_McuFlightRecorder::everyDumpReplays_data()
+{
+    QTest::addColumn<unsigned>("seed");
+    for (unsigned seed = 1; seed <= 4; ++seed)
+        QTest::newRow(qPrintable(QStringLiteral("faults %1").arg(seed))) << seed;
+}
+
+// Whatever fails on the way, every dump the link writes is one that
+// mcu-sim --replay accepts: the link's records make sense as a session.
+void tst_McuFlightRecorder::everyDumpReplays()
+{
+    QFETCH(unsigned, seed);
+    QTemporaryDir dumps;
+    TransportLink link("replays", dumps.path().toLocal8Bit());
+    StdoutCapture out;
+    const QByteArray greeting = normal(12, 1, 0);
+    link.t.sendGreeting(greeting.constData(), greeting.size());
+    QStringList checked;
+    auto checkDumps = [&] {
+        for (const QString &name : QDir(dumps.path()).entryList({QStringLiteral("mcu-*.pcap")}, QDir::Files)) {
+            if (checked.contains(name))
+                continue;
+            checked << name;
+            CaptureSession session;
+            std::string error;
+            QVERIFY2(session.load(dumps.filePath(name).toStdString(), &error), error.c_str());
+        }
+    };
+    {
+        const Faults faults(seed);
+        link.t.start();
+        for (uint32_t round = 0; round < 12; ++round) {
+            QVERIFY(link.accept());
+            link.write(normal(13078, round, 1));
+            link.send(normal(12, 100 + round, 0));
+            link.t.requestDump();
+            const int dumpsBefore = link.observer.dumps().size();
+            link.drop();
+            // The drop is dumped once the link sees it.
+            QTRY_VERIFY(link.observer.dumps().size() > dumpsBefore);
+            checkDumps();
+        }
+        link.t.stop();
+    }
+    checkDumps();
+    QVERIFY(!checked.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_McuFlightRecorder)
