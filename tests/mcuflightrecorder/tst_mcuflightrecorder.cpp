@@ -480,10 +480,9 @@ void tst_McuFlightRecorder::everyDumpReplays()
             link.write(normal(13078, round, 1));
             link.send(normal(12, 100 + round, 0));
             link.t.requestDump();
-            const int dumpsBefore = link.observer.dumps().size();
             link.drop();
-            // The drop is dumped once the link sees it.
-            QTRY_VERIFY(link.observer.dumps().size() > dumpsBefore);
+            // Those written by now; the rest at a later round or at the end,
+            // before more than eight come and the oldest go.
             checkDumps();
         }
         link.t.stop();
