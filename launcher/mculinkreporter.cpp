@@ -47,15 +47,15 @@ void logFrame(const char *direction, bool inbound, const unsigned char *frame, s
 
 } // namespace
 
-void McuLinkReporter::linkUp(const McuPeerCredentials &peer, unsigned attempts, long downMs)
+void McuLinkReporter::linkUp(const McuPeerCredentials &peer, unsigned attempts, int64_t downMs)
 {
     StartupCheckpoints::reach(StartupCheckpoints::McuConnected);
     ServiceStatus::linkUp();
     if (attempts == 0)
         qCInfo(lcMcu, "connected to the MCU service (pid %d, uid %u, gid %u)", int(peer.pid), unsigned(peer.uid), unsigned(peer.gid));
     else
-        qCInfo(lcMcu, "connected to the MCU service (pid %d, uid %u, gid %u) after %ld ms and %u reconnect attempts",
-               int(peer.pid), unsigned(peer.uid), unsigned(peer.gid), downMs, attempts);
+        qCInfo(lcMcu, "connected to the MCU service (pid %d, uid %u, gid %u) after %lld ms and %u reconnect attempts",
+               int(peer.pid), unsigned(peer.uid), unsigned(peer.gid), (long long)downMs, attempts);
 }
 
 void McuLinkReporter::greeted()
@@ -72,10 +72,10 @@ void McuLinkReporter::linkDown(int error)
         qCInfo(lcMcu, "no connection to the MCU service: %s (errno %d); reconnecting", std::strerror(error), error);
 }
 
-void McuLinkReporter::linkStillDown(unsigned attempts, long downMs)
+void McuLinkReporter::linkStillDown(unsigned attempts, int64_t downMs)
 {
     ServiceStatus::linkDown(attempts);
-    qCInfo(lcMcu, "MCU service still unreachable after %ld s, %u reconnect attempts", downMs / 1000, attempts);
+    qCInfo(lcMcu, "MCU service still unreachable after %lld s, %u reconnect attempts", (long long)(downMs / 1000), attempts);
 }
 
 void McuLinkReporter::ownPathRefused(const char *path, int error)

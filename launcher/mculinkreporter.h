@@ -9,10 +9,10 @@
 class McuLinkReporter : public McuLinkObserver
 {
 public:
-    void linkUp(const McuPeerCredentials &peer, unsigned attempts, long downMs) override;
+    void linkUp(const McuPeerCredentials &peer, unsigned attempts, int64_t downMs) override;
     void greeted() override;
     void linkDown(int error) override;
-    void linkStillDown(unsigned attempts, long downMs) override;
+    void linkStillDown(unsigned attempts, int64_t downMs) override;
     void ownPathRefused(const char *path, int error) override;
     void peerRefused(const McuPeerCredentials &peer) override;
     void sendFailed(int error, int len) override;

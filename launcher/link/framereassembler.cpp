@@ -87,30 +87,58 @@ void FrameReassembler::append(const unsigned char *bytes, size_t n, McuFrameSink
         avail = m_len;
     }
 
-    size_t pos = 0;
+    size_t pos = 0, cut = 0;
+    bool discard = false;
     for (;;) {
         const FrameHead head = inspect(stream + pos, avail - pos);
         if (head.verdict == FrameHead::NeedMore)
             break;
         if (head.verdict == FrameHead::Discard) {
-            // The only way back into step with the peer: start afresh.
-            m_len = 0;
-            ++m_faults.discarded;
-            std::printf("=================>>>MainAppProtocolComm over size: %d\n", int(MCU_RECV_BUF_SIZE));
-            std::fflush(stdout);
-            return;
+            discard = true;
+            break;
         }
-        std::memcpy(m_frame, stream + pos, head.take);
-        if (head.record)
-            std::memset(m_frame + head.take, 0, sizeof m_frame - head.take);
-        m_wireLength = head.record ? mcuWordAt(stream + pos + 8) : head.take;
-        if (head.capped) {
-            mcuPutWord(m_frame + 8, MCU_FRAME_MAX);
-            ++m_faults.capped;
-        }
-        sink.onMcuFrame(m_frame);
+        m_cuts[cut++] = {stream + pos, head.take, head.record ? uint64_t(mcuWordAt(stream + pos + 8)) : head.take};
         pos += head.take;
+        if (cut == CutBatch) {
+            handOn(sink, cut);
+            cut = 0;
+        }
+    }
+    handOn(sink, cut);
+    if (discard) {
+        // The only way back into step with the peer: start afresh.
+        m_len = 0;
+        ++m_faults.discarded;
+        std::printf("=================>>>MainAppProtocolComm over size: %d\n", int(MCU_RECV_BUF_SIZE));
+        std::fflush(stdout);
+        return;
     }
     m_len = avail - pos;
     std::memmove(m_buf, stream + pos, m_len);
+}
+
+// The cut frames to the sink: all at once as they came, then each as a
+// record of its own.
+void FrameReassembler::handOn(McuFrameSink &sink, size_t count)
+{
+    if (count == 0)
+        return;
+    sink.framesCut(m_cuts, count);
+    for (size_t i = 0; i < count; ++i) {
+        const McuFrameCut &c = m_cuts[i];
+        m_wireLength = c.wireLength;
+        // A normal message in a copy of fixed length, which the compiler
+        // makes two moves.
+        if (c.kept == MCU_NORMAL_MSG_SIZE && mcuWordAt(c.bytes) == MCU_FRAME_NORMAL) {
+            std::memcpy(m_frame, c.bytes, MCU_NORMAL_MSG_SIZE);
+        } else {
+            std::memcpy(m_frame, c.bytes, c.kept);
+            std::memset(m_frame + c.kept, 0, sizeof m_frame - c.kept);
+            if (c.wireLength > MCU_FRAME_MAX) {
+                mcuPutWord(m_frame + 8, MCU_FRAME_MAX);
+                ++m_faults.capped;
+            }
+        }
+        sink.onMcuFrame(m_frame);
+    }
 }

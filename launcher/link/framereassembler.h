@@ -1,12 +1,12 @@
 #ifndef FRAMEREASSEMBLER_H
 #define FRAMEREASSEMBLER_H
 
+#include "mcuframesink.h"
+
 #include <mcuframes.h>
 
 #include <cstddef>
 #include <cstdint>
-
-class McuFrameSink;
 
 // Cuts the MCU service's byte stream into frames: 16-byte normal messages and
 // long frames delimited by their len word, handed on as 268-byte records.
@@ -28,6 +28,7 @@ public:
 
     // The length on the wire of the frame being handed to the sink: its len
     // word before any cap, 16 for a normal message. Valid during onMcuFrame().
+    // The sink's framesCut() gets every frame first, as it came.
     uint64_t handedWireLength() const { return m_wireLength; }
 
     // Frames that were not what the peer meant, counted since construction.
@@ -40,6 +41,12 @@ public:
 
 private:
     void append(const unsigned char *bytes, size_t n, McuFrameSink &sink);
+    void handOn(McuFrameSink &sink, size_t count);
+
+    // The frames cut from one append and not yet handed on; a read of 268
+    // bytes of normal messages makes at most 17.
+    enum { CutBatch = 32 };
+    McuFrameCut m_cuts[CutBatch];
 
     // Bytes not yet consumed are m_buf[0 .. m_len); the rest is stale.
     alignas(4) unsigned char m_buf[MCU_RECV_BUF_SIZE];

@@ -10,6 +10,11 @@ namespace McuLinkIo {
 
 enum { SendDeadlineMs = 50 };
 
+// The most reads of 268 bytes the reader makes before it hands their frames
+// on, while each read comes back full: the flight recorder's stamp, one clock
+// read, is shared by them.
+enum { ReadsPerPass = 16 };
+
 // Every reaction of the reader and of the send path starts from here.
 enum class IoResult {
     Transferred,  // n > 0 bytes moved

@@ -25,13 +25,13 @@ class McuLinkObserver : public McuDumpObserver
 public:
     // A connection is made and greeted. attempts and downMs describe the
     // outage it ends (both 0 for the first connection).
-    virtual void linkUp(const McuPeerCredentials & /*peer*/, unsigned /*attempts*/, long /*downMs*/) {}
+    virtual void linkUp(const McuPeerCredentials & /*peer*/, unsigned /*attempts*/, int64_t /*downMs*/) {}
     // The greeting (the application-ready frame) went out on a connection.
     virtual void greeted() {}
     // The connection ended: error is the read's errno, 0 when the service closed.
     virtual void linkDown(int /*error*/) {}
     // Still no service: at most once every 30 s while an outage lasts.
-    virtual void linkStillDown(unsigned /*attempts*/, long /*downMs*/) {}
+    virtual void linkStillDown(unsigned /*attempts*/, int64_t /*downMs*/) {}
     // The launcher's own path could not be bound (error: the unlink's errno,
     // else the bind's); connections go out unnamed until a bind works again.
     virtual void ownPathRefused(const char * /*path*/, int /*error*/) {}

@@ -117,30 +117,39 @@ void McuTransport::requestDump()
 
 void *McuTransport::readerEntry(void *self)
 {
-    McuTransport *t = static_cast<McuTransport *>(self);
-    t->m_recorder.holdReaderRing();
-    t->readerLoop();
-    t->m_recorder.lendReaderRing();
+    static_cast<McuTransport *>(self)->readerLoop();
     return nullptr;
 }
 
 // Reader thread.
 void McuTransport::readerLoop()
 {
-    unsigned char buf[MCU_FRAME_MAX];
+    unsigned char buf[McuLinkIo::ReadsPerPass * MCU_FRAME_MAX];
     while (m_running.load()) {
         // Read first and wait only when nothing is there: a busy stream costs
-        // one system call per read.
-        const ssize_t n = ::read(m_fd, buf, sizeof buf);
-        const int err = errno;
-        switch (classify(n, err)) {
-        case IoResult::Transferred: {
-            m_recorder.readArrived();
+        // one system call per read. A stream that comes faster than the
+        // frames are handed on is read several reads in a pass, with nothing
+        // called between them: they share one stamp, taken once they are in.
+        size_t got = 0;
+        ssize_t n;
+        int err;
+        IoResult result;
+        do {
+            n = ::read(m_fd, buf + got, MCU_FRAME_MAX);
+            err = errno;
+            result = classify(n, err);
+            if (result == IoResult::Transferred)
+                got += size_t(n);
+        } while (result == IoResult::Retry
+                 || (result == IoResult::Transferred && n == ssize_t(MCU_FRAME_MAX) && got < sizeof buf));
+        if (got > 0) {
+            m_recorder.stampRead();
             const FrameReassembler::Faults before = m_reassembler.faults();
-            m_reassembler.feed(buf, size_t(n), *this);
+            m_reassembler.feed(buf, got, *this);
             checkFaults(before);
-            continue;
         }
+        switch (result) {
+        case IoResult::Transferred:
         case IoResult::Retry:
             continue;
         case IoResult::WouldBlock:
@@ -173,17 +182,13 @@ void McuTransport::readerLoop()
 
 // Reader thread. False when stop() asks the reader to leave. A socket whose
 // connect failed, or none at all, never gets here: its read fails at once
-// (EINVAL, EBADF), and the back-off paces the retries. While it waits, here
-// and in pause(), the reader lends its ring to the flight recorder's
-// snapshots, so that a dump never has to wake it.
+// (EINVAL, EBADF), and the back-off paces the retries.
 bool McuTransport::waitReadable()
 {
     struct pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-    m_recorder.lendReaderRing();
     int r;
     while ((r = ::poll(fds, 2, -1)) < 0 && errno == EINTR) {
     }
-    m_recorder.holdReaderRing();
     return r < 0 || fds[1].revents == 0;
 }
 
@@ -194,31 +199,32 @@ bool McuTransport::pause(int ms)
     struct pollfd wake = {m_wakeFd, POLLIN, 0};
     struct timespec left;
     int r = 0;
-    m_recorder.lendReaderRing();
     while (timeLeft(deadline, &left)) {
         r = ppoll(&wake, 1, &left, nullptr);
         if (r >= 0)
             break;
     }
-    m_recorder.holdReaderRing();
     return r <= 0;
+}
+
+// Reader thread: the frames of a read, recorded as they came before any of
+// them is handed on. The ring is held for this alone, so that a dump never
+// waits for the sink or an observer, however long they take.
+void McuTransport::framesCut(const McuFrameCut *cuts, size_t count)
+{
+    m_recorder.holdReaderRing();
+    for (size_t i = 0; i < count; ++i)
+        m_recorder.frameIn(cuts[i].bytes, cuts[i].kept, uint32_t(cuts[i].wireLength));
+    m_recorder.lendReaderRing();
 }
 
 // Reader thread: every complete frame passes here on its way to the sink.
 void McuTransport::onMcuFrame(unsigned char *frame)
 {
-    const uint64_t wireLength = m_reassembler.handedWireLength();
-    const size_t kept = size_t(std::min<uint64_t>(wireLength, MCU_FRAME_MAX));
-    // The recorder keeps the frame as it came, with the len word the peer
-    // wrote rather than the dispatcher's cap.
-    const bool capped = wireLength > MCU_FRAME_MAX;
-    if (capped)
-        mcuPutWord(frame + 8, uint32_t(wireLength));
-    m_recorder.frameIn(frame, kept, uint32_t(wireLength));
-    if (capped)
-        mcuPutWord(frame + 8, MCU_FRAME_MAX);
-    if (m_observer)
-        m_observer->frameIn(frame, kept, wireLength);
+    if (m_observer) {
+        const uint64_t wireLength = m_reassembler.handedWireLength();
+        m_observer->frameIn(frame, size_t(std::min<uint64_t>(wireLength, MCU_FRAME_MAX)), wireLength);
+    }
     m_sink.onMcuFrame(frame);
 }
 

@@ -59,6 +59,7 @@ public:
 
 private:
     void onMcuFrame(unsigned char *frame) override;
+    void framesCut(const McuFrameCut *cuts, size_t count) override;
     void checkFaults(const FrameReassembler::Faults &before);
     enum { GreetingMax = 16 };
 

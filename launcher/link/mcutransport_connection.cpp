@@ -31,7 +31,7 @@ bool McuTransport::reconnect()
 {
     struct timespec since;
     clock_gettime(CLOCK_MONOTONIC, &since);
-    long reportedAtMs = 0;
+    int64_t reportedAtMs = 0;
     unsigned attempts = 0;
     int backoffMs = BackoffFirstMs;
     for (;;) {
@@ -50,7 +50,7 @@ bool McuTransport::reconnect()
             return true;
         }
         backoffMs = std::min(2 * backoffMs, int(BackoffMaxMs));
-        const long downMs = msSince(since);
+        const int64_t downMs = msSince(since);
         if (m_observer && downMs - reportedAtMs >= OutageReportMs) {
             reportedAtMs = downMs;
             m_observer->linkStillDown(attempts, downMs);
@@ -139,8 +139,11 @@ bool McuTransport::goUp(int fd)
         if (sendWholeLocked(fd, greeting, size_t(greetingLen), deadline) == 0) {
             m_greetedSerial = serial;
         } else {
+            // Recorded as the end of the connection it opened, so that a
+            // dump tells both apart and replays.
             ::shutdown(fd, SHUT_RDWR);
             m_sendFd = -1;
+            m_recorder.senderEvent(McuCaptureLinkDown, McuCaptureOut);
             up = false;
         }
     }

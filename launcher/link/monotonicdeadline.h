@@ -1,6 +1,7 @@
 #ifndef MONOTONICDEADLINE_H
 #define MONOTONICDEADLINE_H
 
+#include <cstdint>
 #include <ctime>
 
 // The launcher moves the wall clock itself, so every wait of the link is
@@ -18,11 +19,12 @@ inline struct timespec monotonicAfter(int ms)
     return t;
 }
 
-inline long msSince(const struct timespec &start)
+// In 64 bits: a 32-bit long holds only 24 days of milliseconds.
+inline int64_t msSince(const struct timespec &start)
 {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return long(now.tv_sec - start.tv_sec) * 1000L + (now.tv_nsec - start.tv_nsec) / 1000000L;
+    return int64_t(now.tv_sec - start.tv_sec) * 1000 + (now.tv_nsec - start.tv_nsec) / 1000000;
 }
 
 // Time left until deadline; false once it has passed.

@@ -1,19 +1,35 @@
 #include "mcuflightrecorder.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <new>
 #include <sys/mman.h>
 
-McuFlightRecorder::Stamp McuFlightRecorder::Stamp::now()
+bool McuFlightRecorder::Stamp::now(Stamp *s)
 {
-    Stamp s;
-    struct timespec mono;
-    clock_gettime(CLOCK_MONOTONIC, &mono);
-    s.monotonicNs = uint64_t(mono.tv_sec) * 1000000000u + uint64_t(mono.tv_nsec);
+    struct timespec mono, wall;
     // The wall time is for people reading a capture, and a tick (4 ms here)
     // is precise enough for them at a seventh of the cost of a precise read;
     // spacing and order come from the monotonic time.
-    clock_gettime(CLOCK_REALTIME_COARSE, &s.wall);
+    if (clock_gettime(CLOCK_MONOTONIC, &mono) != 0 || clock_gettime(CLOCK_REALTIME_COARSE, &wall) != 0) {
+        static std::atomic<bool> said{false};
+        if (!said.exchange(true))
+            std::fprintf(stderr, "MCU flight recorder: a clock cannot be read (%s); records keep the last time read\n",
+                         std::strerror(errno));
+        return false;
+    }
+    s->monotonicNs = uint64_t(mono.tv_sec) * 1000000000u + uint64_t(mono.tv_nsec);
+    s->wall = wall;
+    return true;
+}
+
+McuFlightRecorder::Stamp McuFlightRecorder::stampNoEarlierThan(uint64_t floorNs, const Stamp &last)
+{
+    Stamp s = last;
+    Stamp::now(&s);
+    s.monotonicNs = std::max({s.monotonicNs, floorNs, last.monotonicNs});
     return s;
 }
 
@@ -34,12 +50,12 @@ McuFlightRecorder::McuFlightRecorder()
     m_sender.tails = m_reader.tails + Capacity;
     pthread_mutex_init(&m_senderMutex, nullptr);
     pthread_mutex_init(&m_lendMutex, nullptr);
-    pthread_cond_init(&m_snapshotTaken, nullptr);
+    pthread_cond_init(&m_ringReturned, nullptr);
 }
 
 McuFlightRecorder::~McuFlightRecorder()
 {
-    pthread_cond_destroy(&m_snapshotTaken);
+    pthread_cond_destroy(&m_ringReturned);
     pthread_mutex_destroy(&m_lendMutex);
     pthread_mutex_destroy(&m_senderMutex);
     ::munmap(m_reader.heads, RingsBytes);
@@ -72,43 +88,24 @@ void McuFlightRecorder::load(const Ring &ring, size_t slot, McuCaptureRecord &ou
     std::memset(out.bytes + kept, 0, McuCaptureMaxKept - kept);
 }
 
-// Reader thread. Whatever happened while it waited, its next frames are
-// stamped afresh.
-void McuFlightRecorder::holdReaderRing()
+// Reader thread. A tie with a send's stamp, which a coarse clock makes
+// likely, is broken towards the send: the bytes read now may answer it.
+void McuFlightRecorder::stampRead()
 {
-    pthread_mutex_lock(&m_lendMutex);
-    m_readerHolds = true;
-    pthread_mutex_unlock(&m_lendMutex);
-    m_stampAged = true;
+    m_readStamp = stampNoEarlierThan(m_sendStampNs.load(std::memory_order_acquire) + 1, m_readStamp);
+    m_readStampNs.store(m_readStamp.monotonicNs, std::memory_order_release);
 }
 
-// Reader thread. A snapshot that waits for the reader takes the ring itself.
-void McuFlightRecorder::lendReaderRing()
+// Reader thread: the ring is being copied, and is the reader's again once
+// the copy is made, a few hundred microseconds at most.
+void McuFlightRecorder::waitForCopy()
 {
     pthread_mutex_lock(&m_lendMutex);
-    m_readerHolds = false;
-    pthread_cond_signal(&m_snapshotTaken);
-    pthread_mutex_unlock(&m_lendMutex);
-}
-
-// Reader thread.
-void McuFlightRecorder::restamp()
-{
-    m_sendsSeen = m_sendsBegun.load(std::memory_order_acquire);
-    m_readStamp = Stamp::now();
-    m_framesOnStamp = 0;
-    m_stampAged = false;
-}
-
-// Reader thread, between reads: the ring is still, so the copy is whole.
-void McuFlightRecorder::serveSnapshot()
-{
-    pthread_mutex_lock(&m_lendMutex);
-    if (m_wantedOut) {
-        m_servedCount = merge(m_wantedOut, &m_servedSerial);
-        m_wantedOut = nullptr;
-        m_snapshotWanted.store(false, std::memory_order_relaxed);
-        pthread_cond_signal(&m_snapshotTaken);
+    for (;;) {
+        int lent = Lent;
+        if (m_ringState.compare_exchange_strong(lent, Held, std::memory_order_acquire, std::memory_order_relaxed))
+            break;
+        pthread_cond_wait(&m_ringReturned, &m_lendMutex);
     }
     pthread_mutex_unlock(&m_lendMutex);
 }
@@ -116,16 +113,19 @@ void McuFlightRecorder::serveSnapshot()
 // Reader thread.
 void McuFlightRecorder::readerEvent(McuCaptureEvent event, McuCaptureDirection direction)
 {
-    fillHead(m_reader.heads[m_readerCount++ % Capacity], direction, event, Stamp::now());
+    stampRead();
+    holdReaderRing();
+    fillHead(m_reader.heads[m_readerCount++ % Capacity], direction, event, m_readStamp);
+    lendReaderRing();
 }
 
-// Caller holds the send lock. The reader stamps afresh once it sees the
-// count move, which is before any reply to this frame can reach it.
+// Caller holds the send lock. Any inbound frame that this one answers was
+// recorded before it was handed on, so its stamp is seen here.
 McuFlightRecorder::Stamp McuFlightRecorder::stampSend()
 {
-    const Stamp at = Stamp::now();
-    m_sendsBegun.fetch_add(1, std::memory_order_release);
-    return at;
+    m_sendStamp = stampNoEarlierThan(m_readStampNs.load(std::memory_order_acquire) + 1, m_sendStamp);
+    m_sendStampNs.store(m_sendStamp.monotonicNs, std::memory_order_release);
+    return m_sendStamp;
 }
 
 // Caller holds the send lock, so the ring is in stamp order.
@@ -147,44 +147,38 @@ void McuFlightRecorder::frameOut(const unsigned char *bytes, size_t kept, uint32
 // Caller holds the send lock.
 void McuFlightRecorder::senderEvent(McuCaptureEvent event, McuCaptureDirection direction)
 {
-    const Stamp at = Stamp::now();
+    const Stamp at = stampSend();
     pthread_mutex_lock(&m_senderMutex);
     fillHead(m_sender.heads[m_senderCount++ % Capacity], direction, event, at);
     pthread_mutex_unlock(&m_senderMutex);
 }
 
+// The reader holds its ring only to record one read's frames, which calls
+// nothing and never waits: the ring is lent again within microseconds, unless
+// the reader lost the CPU meanwhile.
 size_t McuFlightRecorder::snapshot(McuCaptureRecord *out, uint64_t *serial)
 {
+    for (;;) {
+        int lent = Lent;
+        if (m_ringState.compare_exchange_strong(lent, Copying, std::memory_order_acquire, std::memory_order_relaxed))
+            break;
+        const struct timespec moment = {0, 20000};
+        nanosleep(&moment, nullptr);
+    }
+    const size_t n = merge(out, serial);
     pthread_mutex_lock(&m_lendMutex);
-    bool asked = false;
-    if (m_readerHolds) {
-        asked = true;
-        m_wantedOut = out;
-        m_snapshotWanted.store(true, std::memory_order_relaxed);
-        while (m_wantedOut && m_readerHolds)
-            pthread_cond_wait(&m_snapshotTaken, &m_lendMutex);
-    }
-    size_t n;
-    if (asked && !m_wantedOut) {
-        n = m_servedCount;
-        *serial = m_servedSerial;
-    } else {
-        // Never held, or lent before the reader read again: the ring stays
-        // still while we hold the mutex.
-        m_wantedOut = nullptr;
-        m_snapshotWanted.store(false, std::memory_order_relaxed);
-        n = merge(out, serial);
-    }
+    m_ringState.store(Lent, std::memory_order_release);
+    pthread_cond_signal(&m_ringReturned);
     pthread_mutex_unlock(&m_lendMutex);
     return n;
 }
 
-// Caller holds m_lendMutex, and the reader ring is still: the caller is the
-// reader thread, or the ring is lent. Each ring is in stamp order already;
-// merged from the newest back, the newest Capacity records of the two are all
-// there is to copy, and every one of them is still in its ring. On equal
-// stamps the sent frame goes first: the reader stamps afresh once a send has
-// begun, so an inbound frame that shares a sent frame's stamp came after it.
+// Caller took the lent reader ring, so it is still. Each ring is in stamp
+// order already; merged from the newest back, the newest Capacity records of
+// the two are all there is to copy, and every one of them is still in its
+// ring. A frame and what answers it never share a stamp (see stampRead() and
+// stampSend()), so a tie is between frames that crossed independently.
+
 size_t McuFlightRecorder::merge(McuCaptureRecord *out, uint64_t *serial)
 {
     pthread_mutex_lock(&m_senderMutex);

@@ -14,12 +14,12 @@
 class LinkEvents : public McuLinkObserver
 {
 public:
-    void linkUp(const McuPeerCredentials &peer, unsigned attempts, long) override
+    void linkUp(const McuPeerCredentials &peer, unsigned attempts, int64_t) override
     {
         add(QStringLiteral("up pid %1 uid %2 after %3").arg(peer.pid).arg(peer.uid).arg(attempts ? "retries" : "none"));
     }
     void linkDown(int error) override { add(QStringLiteral("down %1").arg(error)); }
-    void linkStillDown(unsigned, long) override { add(QStringLiteral("still down")); }
+    void linkStillDown(unsigned, int64_t) override { add(QStringLiteral("still down")); }
     void ownPathRefused(const char *, int error) override { add(QStringLiteral("unnamed %1").arg(error)); }
     void peerRefused(const McuPeerCredentials &peer) override
     {

@@ -7,7 +7,10 @@
 #  3. dlt-control switches headunit.mcu.frames to debug, and a second MCU
 #     service's frames then show as log lines and network trace, and in the
 #     Qt category (stderr) too;
-#  4. the launcher stops and unregisters.
+#  4. the launcher stops and unregisters;
+#  5. a second launcher logs thousands of lines while the daemon is stopped
+#     (SIGSTOP), and still ends soon after SIGTERM: libdlt's buffer is
+#     dropped rather than waited for.
 # The trace is read back with dlt-convert. Exits 77 (skipped) without DLT's tools.
 #   run_dlt.sh <mcu-sim> <launcher> <scenario>
 set -u
@@ -27,6 +30,7 @@ pipes=$work/pipes
 mkdir "$pipes"
 launcher_pid= sim_pid= daemon_pid= receive_pid=
 cleanup() {
+    [ -n "$daemon_pid" ] && kill -CONT "$daemon_pid" 2> /dev/null
     for pid in $launcher_pid $sim_pid $receive_pid $daemon_pid; do
         kill "$pid" 2> /dev/null
     done
@@ -144,5 +148,49 @@ grep -qE 'HULN MCUF log debug V [0-9]+ \[in MSG_M2A_KEY_PRESSED kind 1 msg [0-9]
 # The Qt category followed DLT; standard output kept only the launcher's lines.
 grep -q '^headunit.mcu.frames: in MSG_M2A_KEY' "$work/launcher.log" || fail "the category did not switch"
 grep -q 'DLT' "$work/launcher.out" && fail "libdlt wrote to standard output"
+
+# 5. The end while the daemon stalls.
+DLT_PIPE_DIR=$pipes DLT_DAEMON_TCP_PORT=$port HEADUNIT_TEST_MCU_NAME=$own QT_QPA_PLATFORM=offscreen \
+    HEADUNIT_SETTINGS="$work/settings.ini" XDG_STATE_HOME="$work/state" \
+    QT_LOGGING_RULES="headunit.mcu.frames.debug=true" QT_MESSAGE_PATTERN='%{if-category}%{category}: %{endif}%{message}' \
+    $emulator "$launcher" > "$work/launcher2.out" 2> "$work/launcher2.log" &
+launcher_pid=$!
+for _ in $(seq 100); do
+    trace
+    [ "$(grep -c 'QT new Launcher start' "$work/trace.txt")" -ge 2 ] && break
+    sleep 0.2
+done
+[ "$(grep -c 'QT new Launcher start' "$work/trace.txt")" -ge 2 ] || fail "the second launcher never registered"
+kill -STOP "$daemon_pid"
+lines=3000
+{
+    echo "wait-connect 15000"
+    for _ in $(seq $lines); do
+        echo "send key 9 0"
+    done
+} > "$work/flood.scn"
+$emulator "$sim" --name "@$own" --scenario "$work/flood.scn" > "$work/sim3.log" 2>&1 &
+sim_pid=$!
+wait "$sim_pid" || { cat "$work/sim3.log"; fail "the third MCU service failed"; }
+sim_pid=
+for _ in $(seq 300); do
+    [ "$(grep -c '^headunit.mcu.frames: in MSG_M2A_KEY' "$work/launcher2.log")" -ge $lines ] && break
+    sleep 0.1
+done
+[ "$(grep -c '^headunit.mcu.frames: in MSG_M2A_KEY' "$work/launcher2.log")" -ge $lines ] \
+    || fail "the launcher did not log the $lines frames"
+started=$(date +%s%N)
+kill "$launcher_pid"
+wait "$launcher_pid"
+status=$?
+ended=$(date +%s%N)
+launcher_pid=
+kill -CONT "$daemon_pid"
+ms=$(((ended - started) / 1000000))
+echo "SIGTERM to exit with the daemon stopped and $lines frames logged: $ms ms"
+[ "$status" -eq 0 ] || fail "the launcher exited with $status while the daemon was stopped"
+# The end waited for the daemon for as long as it was stopped; the bound only
+# tells a hang from a loaded machine (the figure above is the one to read).
+[ "$ms" -le 10000 ] || fail "the launcher took $ms ms to end while the daemon was stopped"
 echo "passed"
 exit 0

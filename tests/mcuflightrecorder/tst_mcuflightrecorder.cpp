@@ -13,8 +13,17 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include <capturesession.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <dlfcn.h>
+#include <mutex>
+#include <random>
+#include <sys/socket.h>
 #include <vector>
 
 using McuTestFrames::inboundLong;
@@ -40,7 +49,117 @@ QString hex(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toHex());
 }
 
+// The monotonic clock as a board's coarser counter shows it, for the whole
+// process while one lives (see clock_gettime below).
+std::atomic<long> g_tickNs{0};
+struct CoarseClock {
+    explicit CoarseClock(long tickNs) { g_tickNs.store(tickNs); }
+    ~CoarseClock() { g_tickNs.store(0); }
+};
+
+// Keeps the reader in every frame for delayMs, or (0) until released.
+class ThrottledSink : public McuFrameSink
+{
+public:
+    explicit ThrottledSink(int delayMs) : m_delayMs(delayMs) {}
+    void onMcuFrame(unsigned char *) override
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        ++m_frames;
+        m_changed.notify_all();
+        const auto released = [this] { return m_released; };
+        if (m_delayMs > 0)
+            m_changed.wait_for(lock, std::chrono::milliseconds(m_delayMs), released);
+        else
+            m_changed.wait(lock, released);
+    }
+    bool waitForFrames(int count)
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_frames >= count; });
+    }
+    void release()
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_released = true;
+        m_changed.notify_all();
+    }
+
+private:
+    const int m_delayMs;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_frames = 0;
+    bool m_released = false;
+};
+
+// Failures of the link's own sends (those it makes without waiting) and
+// connects, drawn from a seeded sequence while a Faults lives: a send that
+// fails at once, one that gets half of a frame out first, a connect refused.
+std::atomic<bool> g_faults{false};
+std::mutex g_drawMutex;
+std::minstd_rand g_draw;
+struct Faults {
+    explicit Faults(unsigned seed)
+    {
+        g_draw.seed(seed);
+        g_faults.store(true);
+    }
+    ~Faults() { g_faults.store(false); }
+};
+unsigned draw()
+{
+    const std::lock_guard<std::mutex> lock(g_drawMutex);
+    return unsigned(g_draw() % 12);
+}
+
+template <typename F>
+F real(const char *name)
+{
+    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
 } // namespace
+
+extern "C" ssize_t send(int fd, const void *buf, size_t n, int flags)
+{
+    using Send = ssize_t (*)(int, const void *, size_t, int);
+    static const Send realSend = real<Send>("send");
+    if (g_faults.load() && (flags & MSG_DONTWAIT)) {
+        const unsigned d = draw();
+        if (d == 0 || (d == 1 && n < 2)) {
+            errno = EPIPE;
+            return -1;
+        }
+        if (d == 1)
+            return realSend(fd, buf, n / 2, flags);
+    }
+    return realSend(fd, buf, n, flags);
+}
+
+extern "C" int connect(int fd, const struct sockaddr *addr, socklen_t len)
+{
+    using Connect = int (*)(int, const struct sockaddr *, socklen_t);
+    static const Connect realConnect = real<Connect>("connect");
+    if (g_faults.load() && addr->sa_family == AF_UNIX && draw() < 3) {
+        errno = ECONNREFUSED;
+        return -1;
+    }
+    return realConnect(fd, addr, len);
+}
+
+// Every clock read of the process passes here; while a CoarseClock lives the
+// monotonic time is cut down to its tick.
+extern "C" int clock_gettime(clockid_t id, struct timespec *ts)
+{
+    using ClockGettime = int (*)(clockid_t, struct timespec *);
+    static const ClockGettime real = reinterpret_cast<ClockGettime>(dlsym(RTLD_NEXT, "clock_gettime"));
+    const int r = real(id, ts);
+    const long tick = g_tickNs.load(std::memory_order_relaxed);
+    if (r == 0 && tick > 0 && id == CLOCK_MONOTONIC)
+        ts->tv_nsec -= ts->tv_nsec % tick;
+    return r;
+}
 
 // The link's flight recorder as an engineer meets it: dumps of what crossed
 // the link, written when something went wrong, never more than eight.
@@ -56,6 +175,10 @@ private Q_SLOTS:
     void unwritableDirectoryCostsOneLine();
     void snapshotInCausalOrder_data();
     void snapshotInCausalOrder();
+    void dumpWhileTheSinkIsSlow_data();
+    void dumpWhileTheSinkIsSlow();
+    void everyDumpReplays_data();
+    void everyDumpReplays();
 };
 
 // Valid and malformed frames, a reply, and the service going away: a dump
@@ -230,12 +353,19 @@ void tst_McuFlightRecorder::unwritableDirectoryCostsOneLine()
 void tst_McuFlightRecorder::snapshotInCausalOrder_data()
 {
     // The reader's steps and the senders', repeated: r a read of one inbound
-    // frame straight after the last, w one after a wait, s a frame sent.
+    // frame, s a frame sent (on the reader's thread: a reply to the frame
+    // read before it). Each on the real clock, and on clocks that tick every
+    // microsecond and every 125 ns (an 8 MHz counter), where a read and its
+    // reply fall within one tick.
     QTest::addColumn<QString>("steps");
     QTest::addColumn<int>("repeats");
-    // The reply shares no stamp with the frame read before its request.
-    QTest::newRow("reply in a busy stream") << "rsr" << 1;
-    QTest::newRow("both rings wrapped") << "rrsws" << 700;
+    QTest::addColumn<long>("tickNs");
+    for (const long tick : {0L, 1000L, 125L}) {
+        const QByteArray clock = tick ? QByteArray::number(qlonglong(tick)) + " ns tick" : QByteArray("real clock");
+        QTest::newRow("reply in a busy stream, " + clock) << "rsr" << 1 << tick;
+        QTest::newRow("both rings wrapped, " + clock) << "rrsrs" << 700 << tick;
+        QTest::newRow("replies to every read, " + clock) << "rs" << 600 << tick;
+    }
 }
 
 // Every snapshot holds the newest records made, in the order they were made,
@@ -244,8 +374,9 @@ void tst_McuFlightRecorder::snapshotInCausalOrder()
 {
     QFETCH(QString, steps);
     QFETCH(int, repeats);
+    QFETCH(long, tickNs);
+    const CoarseClock coarse(tickNs);
     McuFlightRecorder recorder;
-    recorder.holdReaderRing();
     uint32_t made = 0;
     for (int i = 0; i < repeats; ++i) {
         for (const QChar step : steps) {
@@ -255,15 +386,12 @@ void tst_McuFlightRecorder::snapshotInCausalOrder()
                 recorder.frameOut(bytes, 16, 16, recorder.stampSend());
                 continue;
             }
-            if (step == 'w') {
-                recorder.lendReaderRing();
-                recorder.holdReaderRing();
-            }
-            recorder.readArrived();
+            recorder.stampRead();
+            recorder.holdReaderRing();
             recorder.frameIn(bytes, 16, 16);
+            recorder.lendReaderRing();
         }
     }
-    recorder.lendReaderRing();
 
     std::vector<McuCaptureRecord> records(McuFlightRecorder::Capacity);
     uint64_t serial = 0;
@@ -275,6 +403,112 @@ void tst_McuFlightRecorder::snapshotInCausalOrder()
         std::memcpy(&p1, records[i].bytes + 8, sizeof p1);
         QCOMPARE(p1, uint32_t(made - n + i));
     }
+}
+
+void tst_McuFlightRecorder::dumpWhileTheSinkIsSlow_data()
+{
+    // How long the sink keeps each frame (0: until the dump is written), and
+    // the frames the service writes, 2 ms apart.
+    QTest::addColumn<int>("delayMs");
+    QTest::addColumn<int>("frames");
+    // A platform call that hangs, a stdout nobody reads: when the dump is wanted.
+    QTest::newRow("sink that hangs") << 0 << 1;
+    QTest::newRow("sink slower than the service") << 3 << 40;
+}
+
+// The dump is written while the sink holds the reader, and frames that come
+// faster than the sink takes them are stamped when they were read, never
+// before the service wrote them, so that a replay keeps their pace.
+void tst_McuFlightRecorder::dumpWhileTheSinkIsSlow()
+{
+    QFETCH(int, delayMs);
+    QFETCH(int, frames);
+    QTemporaryDir dumps;
+    ThrottledSink sink(delayMs);
+    LinkEvents observer;
+    ServiceEnd service("slow");
+    McuEndpoint endpoint = service.names.endpoint();
+    const QByteArray dir = dumps.path().toLocal8Bit();
+    endpoint.dumpDir = dir.constData();
+    McuTransport t(sink, endpoint, &observer);
+    t.start();
+    QVERIFY(service.accept());
+    std::vector<uint64_t> written;
+    for (int i = 0; i < frames; ++i) {
+        // The monotonic clock, as the stamps.
+        written.push_back(uint64_t(std::chrono::nanoseconds(std::chrono::steady_clock::now().time_since_epoch()).count()));
+        QVERIFY(service.write(normal(13078, uint32_t(i), 1)));
+        if (frames > 1)
+            QTest::qSleep(2);
+    }
+    QVERIFY(sink.waitForFrames(frames));
+    t.requestDump();
+    QTRY_COMPARE_WITH_TIMEOUT(observer.dumps().size(), 1, 10000);
+    sink.release();
+    t.stop();
+
+    const QStringList files = QDir(dumps.path()).entryList({QStringLiteral("mcu-*.pcap")}, QDir::Files);
+    QCOMPARE(files.size(), 1);
+    std::vector<McuCaptureRecord> records;
+    std::string error;
+    QVERIFY2(McuCaptureReader::readAll(dumps.filePath(files.first()).toStdString(), &records, &error), error.c_str());
+    size_t in = 0;
+    for (const McuCaptureRecord &r : records) {
+        if (r.direction != McuCaptureIn || r.event != McuCaptureFrame)
+            continue;
+        QCOMPARE(describe(r), QStringLiteral("in 16/16 ") + hex(normal(13078, uint32_t(in), 1)));
+        QVERIFY2(r.monotonicNs >= written.at(in), qPrintable(QStringLiteral("frame %1 stamped %2 us before it was written")
+                                                                 .arg(in).arg((written.at(in) - r.monotonicNs) / 1000)));
+        ++in;
+    }
+    QCOMPARE(in, size_t(frames));
+}
+
+void tst_McuFlightRecorder::everyDumpReplays_data()
+{
+    QTest::addColumn<unsigned>("seed");
+    for (unsigned seed = 1; seed <= 4; ++seed)
+        QTest::newRow(qPrintable(QStringLiteral("faults %1").arg(seed))) << seed;
+}
+
+// Whatever fails on the way, every dump the link writes is one that
+// mcu-sim --replay accepts: the link's records make sense as a session.
+void tst_McuFlightRecorder::everyDumpReplays()
+{
+    QFETCH(unsigned, seed);
+    QTemporaryDir dumps;
+    TransportLink link("replays", dumps.path().toLocal8Bit());
+    StdoutCapture out;
+    const QByteArray greeting = normal(12, 1, 0);
+    link.t.sendGreeting(greeting.constData(), greeting.size());
+    QStringList checked;
+    auto checkDumps = [&] {
+        for (const QString &name : QDir(dumps.path()).entryList({QStringLiteral("mcu-*.pcap")}, QDir::Files)) {
+            if (checked.contains(name))
+                continue;
+            checked << name;
+            CaptureSession session;
+            std::string error;
+            QVERIFY2(session.load(dumps.filePath(name).toStdString(), &error), error.c_str());
+        }
+    };
+    {
+        const Faults faults(seed);
+        link.t.start();
+        for (uint32_t round = 0; round < 12; ++round) {
+            QVERIFY(link.accept());
+            link.write(normal(13078, round, 1));
+            link.send(normal(12, 100 + round, 0));
+            link.t.requestDump();
+            link.drop();
+            // Those written by now; the rest at a later round or at the end,
+            // before more than eight come and the oldest go.
+            checkDumps();
+        }
+        link.t.stop();
+    }
+    checkDumps();
+    QVERIFY(!checked.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_McuFlightRecorder)

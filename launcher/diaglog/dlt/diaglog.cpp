@@ -235,10 +235,12 @@ void registerContexts()
         dlt_register_context_ll_ts(&context.dlt, context.id, context.description, level,
                                    i == FramesContext ? DLT_TRACE_STATUS_ON : DLT_TRACE_STATUS_OFF);
         dlt_register_log_level_changed_callback(&context.dlt, levelChanged);
-        // A level the daemon sent, or DLT_INITIAL_LOG_LEVEL, before the callback was in place.
+        // A level the daemon sent, or DLT_INITIAL_LOG_LEVEL, before the
+        // callback was in place. context.dltLevel is the one truth: once the
+        // callback set it, its level is the newer, and this one is dropped.
+        const std::lock_guard<std::mutex> lock(s_mutex);
         const int given = context.dlt.log_level_ptr ? *context.dlt.log_level_ptr : level;
-        if (given != level && given >= DLT_LOG_OFF && given <= DLT_LOG_VERBOSE) {
-            const std::lock_guard<std::mutex> lock(s_mutex);
+        if (context.dltLevel < 0 && given != level && given >= DLT_LOG_OFF && given <= DLT_LOG_VERBOSE) {
             context.dltLevel = given;
             applyLevel(context);
         }
@@ -307,8 +309,11 @@ DiagLog::~DiagLog()
     }
     for (Context &context : s_contexts)
         dlt_unregister_context(&context.dlt);
-    // What the daemon has not taken yet goes now, within libdlt's bound.
-    dlt_unregister_app_flush_buffered_logs();
+    // Without a wait for the daemon: libdlt's flushing call spins for as long
+    // as a stopped daemon does not read, and a service manager's stop would
+    // wait for it, then kill. Messages still in libdlt's buffer are lost to
+    // DLT; stderr (the journal) has every one of them.
+    dlt_unregister_app();
     dlt_free();
 }
 
