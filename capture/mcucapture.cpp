@@ -1,5 +1,9 @@
 #include "mcucapture.h"
 
+#include "libpcapheader.h"
+
+#include <checkedclock.h>
+
 #include <pcap/pcap.h>
 
 #include <algorithm>
@@ -33,12 +37,14 @@ uint64_t littleEndian64(const unsigned char *p)
 }
 
 // Empty when the record starts with a pseudo-header of ours.
-std::string pseudoHeaderError(const struct pcap_pkthdr *header, const u_char *data)
+std::string pseudoHeaderError(const LibpcapRecordHeader &header, const u_char *data)
 {
-    if (header->caplen < McuCapturePseudoHeaderSize)
-        return "shorter than the pseudo-header (" + std::to_string(header->caplen) + " bytes)";
-    if (header->caplen > header->len)
-        return std::to_string(header->caplen) + " bytes captured of a record of " + std::to_string(header->len);
+    if (header.microseconds >= 1000000)
+        return "a time stamp of " + std::to_string(header.microseconds) + " microseconds past the second";
+    if (header.caplen < McuCapturePseudoHeaderSize)
+        return "shorter than the pseudo-header (" + std::to_string(header.caplen) + " bytes)";
+    if (header.caplen > header.len)
+        return std::to_string(header.caplen) + " bytes captured of a record of " + std::to_string(header.len);
     if (data[0] > McuCaptureOut || data[1] > McuCaptureLinkDown || data[2] != 0 || data[3] != 0)
         return "not an MCU link pseudo-header (direction " + std::to_string(data[0]) + ", event "
                + std::to_string(data[1]) + ", reserved " + std::to_string(data[2]) + " " + std::to_string(data[3]) + ")";
@@ -70,10 +76,13 @@ McuCaptureRecord McuCaptureRecord::linkEvent(McuCaptureEvent event, McuCaptureDi
 
 void McuCaptureRecord::stampNow()
 {
-    struct timespec mono;
-    clock_gettime(CLOCK_MONOTONIC, &mono);
+    // A clock that cannot be read leaves its stamp at 0, never a value it
+    // did not set.
+    struct timespec mono = {0, 0};
+    checkedClockGetTime(CLOCK_MONOTONIC, &mono);
     monotonicNs = uint64_t(mono.tv_sec) * 1000000000u + uint64_t(mono.tv_nsec);
-    clock_gettime(CLOCK_REALTIME, &wall);
+    wall = {0, 0};
+    checkedClockGetTime(CLOCK_REALTIME, &wall);
 }
 
 std::string McuCaptureRecord::invalidReason() const
@@ -122,6 +131,11 @@ bool McuCaptureWriter::open(const std::string &path, std::string *error)
 bool McuCaptureWriter::openStream(FILE *file, const std::string &name, std::string *error)
 {
     close();
+    if (!libpcapHeaderLayoutKnown(error)) {
+        *error = name + ": " + *error;
+        std::fclose(file);
+        return false;
+    }
     m_pcap = pcap_open_dead(DLT_USER0, int(SnapLength));
     if (!m_pcap) {
         *error = name + ": libpcap cannot describe the capture";
@@ -159,12 +173,14 @@ bool McuCaptureWriter::write(const McuCaptureRecord &record, std::string *error)
     putPseudoHeader(data, record);
     std::memcpy(data + McuCapturePseudoHeaderSize, record.bytes, record.keptLength);
 
-    struct pcap_pkthdr header;
-    header.ts.tv_sec = record.wall.tv_sec;
-    header.ts.tv_usec = suseconds_t(record.wall.tv_nsec / 1000);
+    LibpcapRecordHeader header;
+    // A pcap file counts its seconds in 32 unsigned bits: to 2106.
+    header.seconds = uint32_t(record.wall.tv_sec);
+    header.microseconds = uint32_t(record.wall.tv_nsec / 1000);
     header.caplen = McuCapturePseudoHeaderSize + record.keptLength;
     header.len = McuCapturePseudoHeaderSize + record.fullLength;
-    pcap_dump(reinterpret_cast<u_char *>(m_dumper), &header, data);
+    LibpcapHeaderStorage storage;
+    pcap_dump(reinterpret_cast<u_char *>(m_dumper), toLibpcap(header, &storage), data);
     if (pcap_dump_flush(m_dumper) != 0) {
         *error = m_path + ": " + std::strerror(errno);
         return false;
@@ -210,13 +226,18 @@ McuCaptureReader::~McuCaptureReader()
 bool McuCaptureReader::open(const std::string &path, std::string *error)
 {
     close();
+    // Opened here, with this build's 64-bit offsets, so that a capture past
+    // 2 GiB opens even where libpcap itself was built without them.
+    FILE *file = std::fopen(path.c_str(), "rbe");
+    if (!file) {
+        *error = path + ": " + std::strerror(errno);
+        return false;
+    }
     char pcapError[PCAP_ERRBUF_SIZE] = "";
-    m_pcap = pcap_open_offline(path.c_str(), pcapError);
+    m_pcap = pcap_fopen_offline(file, pcapError);
     if (!m_pcap) {
-        // libpcap names the file itself when it cannot open it, not when it
-        // cannot read it.
-        const std::string reason = pcapError;
-        *error = reason.compare(0, path.size(), path) == 0 ? reason : path + ": " + reason;
+        std::fclose(file);
+        *error = path + ": " + pcapError;
         return false;
     }
     return adopt(path, error);
@@ -246,6 +267,11 @@ bool McuCaptureReader::openBytes(const unsigned char *data, size_t size, const s
 
 bool McuCaptureReader::adopt(const std::string &name, std::string *error)
 {
+    if (!libpcapHeaderLayoutKnown(error)) {
+        *error = name + ": " + *error;
+        close();
+        return false;
+    }
     const int linkType = pcap_datalink(m_pcap);
     if (linkType != DLT_USER0) {
         *error = name + ": link-layer type " + std::to_string(linkType) + " is not the MCU link's ("
@@ -268,15 +294,16 @@ McuCaptureReader::Result McuCaptureReader::next(McuCaptureRecord *record, std::s
     const int got = pcap_next_ex(m_pcap, &header, &data);
     if (got == PCAP_ERROR_BREAK)
         return End;
-    std::string why = got == 1 ? pseudoHeaderError(header, data) : pcap_geterr(m_pcap);
+    const LibpcapRecordHeader h = got == 1 ? fromLibpcap(header) : LibpcapRecordHeader();
+    std::string why = got == 1 ? pseudoHeaderError(h, data) : pcap_geterr(m_pcap);
     if (why.empty()) {
         record->direction = McuCaptureDirection(data[0]);
         record->event = McuCaptureEvent(data[1]);
         record->monotonicNs = littleEndian64(data + 4);
-        record->wall.tv_sec = header->ts.tv_sec;
-        record->wall.tv_nsec = long(header->ts.tv_usec) * 1000;
-        record->fullLength = header->len - McuCapturePseudoHeaderSize;
-        record->keptLength = header->caplen - McuCapturePseudoHeaderSize;
+        record->wall.tv_sec = time_t(h.seconds);
+        record->wall.tv_nsec = long(h.microseconds) * 1000;
+        record->fullLength = h.len - McuCapturePseudoHeaderSize;
+        record->keptLength = h.caplen - McuCapturePseudoHeaderSize;
         why = record->invalidReason();
     }
     if (!why.empty()) {

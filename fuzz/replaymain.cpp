@@ -1,5 +1,6 @@
 // Replays every file of the given folders through a fuzz target's entry point,
 // so that the corpus runs as a regression test where libFuzzer is not built.
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -17,7 +18,9 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         DIR *dir = opendir(argv[i]);
         failures += !dir;
-        while (dirent *entry = dir ? readdir(dir) : nullptr) {
+        // A folder that cannot be read to its end counts as unreadable, not
+        // as one with fewer inputs.
+        for (errno = 0; dirent *entry = dir ? readdir(dir) : nullptr; errno = 0) {
             if (entry->d_name[0] == '.')
                 continue;
             std::ifstream in(std::string(argv[i]) + "/" + entry->d_name, std::ios::binary);
@@ -26,6 +29,7 @@ int main(int argc, char **argv)
             LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
             ++replayed;
         }
+        failures += dir && errno != 0;
         if (dir)
             closedir(dir);
     }

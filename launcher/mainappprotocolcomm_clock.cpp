@@ -12,22 +12,59 @@
 #include <setupstridconst.h>
 #include <systemclock.h>
 
+#include <checkedclock.h>
+
 #include <QtEndian>
-#include <QDate>
-#include <QDateTime>
 #include <QDebug>
-#include <QTime>
 
 #include <algorithm>
 #include <cstdint>
+#include <ctime>
 
 namespace tqappframework {
 
 namespace {
 
-// 180 days of 86400 seconds, less one: an MCU clock at or below this (taken as
-// signed, so a set top bit counts too) has never been set.
-const int32_t McuTimeTrustedAbove = 15551999;
+// 180 days of 86400 seconds, less one: an MCU clock at or below this has
+// counted up from 0 since it lost power, and was never set.
+const uint32_t McuTimeTrustedAbove = 15551999;
+// An unsigned count, so set clocks run to 2106-02-07; all ones is what a
+// counter that was never written reads.
+const uint32_t McuTimeNeverSet = UINT32_MAX;
+
+bool mcuClockIsSet(uint32_t seconds)
+{
+    return seconds > McuTimeTrustedAbove && seconds != McuTimeNeverSet;
+}
+
+// The local time now, from the 64-bit clock: Qt's current time comes from a
+// library that may keep 32-bit time (Debian 12's armhf Qt), which reads 1970
+// from 2038 on.
+bool localNow(struct tm *local)
+{
+    struct timespec now;
+    return checkedClockGetTime(CLOCK_REALTIME, &now) && localtime_r(&now.tv_sec, local);
+}
+
+// Seconds since the epoch of a local date and time, in 64 bits; false for a
+// time of day that this date skips (summer time begins).
+bool localSeconds(struct tm local, int64_t *seconds)
+{
+    const int hour = local.tm_hour;
+    const int minute = local.tm_min;
+    local.tm_isdst = -1;
+    const time_t t = mktime(&local);
+    if (local.tm_hour != hour || local.tm_min != minute)
+        return false;
+    *seconds = int64_t(t);
+    return true;
+}
+
+// What the clock command can carry: unsigned 32-bit seconds.
+bool fitsTheWire(int64_t seconds)
+{
+    return seconds >= 0 && seconds <= int64_t(UINT32_MAX);
+}
 
 // The Modified Julian Date formula holds from 1 March 1900 to 28 February 2100.
 const unsigned long MjdFirst = 15079;
@@ -43,18 +80,28 @@ bool isLeapYear(int year)
 
 void MainAppProtocolComm::handleMcuTime(const unsigned char *frame)
 {
-    QDateTime fallback = QDateTime::currentDateTime();
-    fallback.setDate(QDate(2024, 1, 1));
-    const uint32_t fallbackSeconds = uint32_t(fallback.toSecsSinceEpoch());
+    // 1 January 2024 at the local time of day; at midnight when the clock
+    // cannot be read.
+    struct tm fallback = {};
+    if (!localNow(&fallback))
+        fallback = {};
+    fallback.tm_year = 2024 - 1900;
+    fallback.tm_mon = 0;
+    fallback.tm_mday = 1;
+    int64_t fallbackSeconds = 0;
+    if (!localSeconds(fallback, &fallbackSeconds)) {
+        fallback.tm_hour = fallback.tm_min = fallback.tm_sec = 0;
+        localSeconds(fallback, &fallbackSeconds);
+    }
 
     const uint32_t mcuSeconds = qFromBigEndian<quint32>(frame + 13);
 
-    if (int32_t(mcuSeconds) > McuTimeTrustedAbove) {
+    if (mcuClockIsSet(mcuSeconds)) {
         SystemClock::setSystemTime(time_t(mcuSeconds));
     } else {
         SystemClock::setSystemTime(time_t(fallbackSeconds));
         // The MCU keeps the date we chose, so both clocks agree from now on.
-        SendTimeClockToMcu(MSG_A2M_TIME_CLOCK, fallbackSeconds);
+        SendTimeClockToMcu(MSG_A2M_TIME_CLOCK, uint32_t(fallbackSeconds));
     }
     if (AppData *appData = AppData::GetInstance())
         appData->setMcuTimeSynced(true);
@@ -69,24 +116,32 @@ void MainAppProtocolComm::handleRdsTime(const unsigned char *frame)
 
     const int hour = frame[13];
     const int minute = frame[14];
-    const QTime timeOfDay(hour, minute, 0, 0);
-    if (!timeOfDay.isValid()) {
+    if (hour > 23 || minute > 59) {
         qDebug("%s radio time %d:%d is no time of day, clock left alone", __FUNCTION__, hour,
                minute);
         return;
     }
 
-    QDateTime now = QDateTime::currentDateTime();
-    now.setTime(timeOfDay);
+    // Today is the system clock's: without it there is no date to put the
+    // time on.
+    struct tm today;
+    if (!localNow(&today)) {
+        qDebug("%s radio time %d:%d comes with no date, clock left alone", __FUNCTION__, hour,
+               minute);
+        return;
+    }
+    today.tm_hour = hour;
+    today.tm_min = minute;
+    today.tm_sec = 0;
+    int64_t seconds = 0;
     // The hour the clocks skip when summer time begins does not exist today.
-    if (!now.isValid()) {
+    if (!localSeconds(today, &seconds) || !fitsTheWire(seconds)) {
         qDebug("%s radio time %d:%d does not exist today, clock left alone", __FUNCTION__, hour,
                minute);
         return;
     }
-    const uint32_t seconds = uint32_t(now.toSecsSinceEpoch());
     SystemClock::setSystemTime(time_t(seconds));
-    SendTimeClockToMcu(MSG_A2M_TIME_CLOCK, seconds);
+    SendTimeClockToMcu(MSG_A2M_TIME_CLOCK, uint32_t(seconds));
 }
 
 void MainAppProtocolComm::getTime(unsigned long mjd, int minutesA, int minutesB,

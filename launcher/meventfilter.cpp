@@ -5,7 +5,8 @@
 #include "datasavecontrol.h"
 #include "setupstridconst.h"
 
-#include <QDateTime>
+#include <checkedclock.h>
+
 #include <QDebug>
 #include <QKeyEvent>
 #include <QSound>
@@ -17,9 +18,18 @@
 
 namespace {
 
+// From the 64-bit clock: a Qt built with 32-bit time (Debian 12's armhf one)
+// reads the same 1970 instant on every call from 2038 on, and would then let
+// one beep through and debounce every later one away. Should the wall clock
+// fail, the monotonic one still spaces the presses.
 qint64 currentMSecs()
 {
-    return QDateTime::currentDateTime().toMSecsSinceEpoch();
+    int64_t ms = 0;
+    if (wallClockMs(&ms))
+        return ms;
+    struct timespec since = {0, 0};
+    checkedClockGetTime(CLOCK_MONOTONIC, &since);
+    return qint64(since.tv_sec) * 1000 + since.tv_nsec / 1000000;
 }
 
 // Five files cover the whole range of levels; compared signed, so a negative
@@ -37,7 +47,6 @@ QString soundFile(int volume)
 } // namespace
 
 MEventFilter *MEventFilter::pInst = nullptr;
-qint64 (*MEventFilter::m_s_now)() = currentMSecs;
 
 MEventFilter *MEventFilter::GetInstance()
 {
@@ -80,7 +89,7 @@ bool MEventFilter::eventFilter(QObject *watched, QEvent *event)
 
     // Unsigned, so that a clock set back counts as a long time and the key
     // press is not swallowed until the clock catches up again.
-    const qint64 now = m_s_now();
+    const qint64 now = currentMSecs();
     if (static_cast<quint64>(now) - static_cast<quint64>(s_beeptime) < 121)
         return false;
 

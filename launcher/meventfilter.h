@@ -27,10 +27,6 @@ public:
 
     bool eventFilter(QObject *watched, QEvent *event) override;
 
-    // Milliseconds since the epoch, read once per key press for the debounce.
-    // Replaceable so that the debounce can be driven without waiting.
-    LAUNCHER_HIDDEN static qint64 (*m_s_now)();
-
 signals:
     // Neither emitted nor connected by the launcher; other components of the
     // process use it.

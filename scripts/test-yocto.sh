@@ -37,10 +37,15 @@ fi
 
 scratch=$(mktemp -d /tmp/headunit-yocto.XXXXXX)
 chmod 755 "$scratch"
-# bitbake's server ends with each bitbake command, so nothing of the user's
-# runs by then.
+# bitbake's server ends shortly after the last bitbake command; the user
+# goes once nothing of it runs.
 cleanup() {
     if id "$user" >/dev/null 2>&1; then
+        local tries=0
+        while pgrep -u "$user" >/dev/null && [ $tries -lt 60 ]; do
+            sleep 0.5
+            tries=$((tries + 1))
+        done
         userdel -r "$user" 2>/dev/null || echo "test-yocto.sh: could not remove the user $user" >&2
     fi
     rm -rf "$scratch"
@@ -93,7 +98,7 @@ check_run_ptest() {
 if [[ " $steps " == *" ptest "* ]]; then
     "$top/scripts/install-deps.sh"
     check_run_ptest host
-    "$top/scripts/install-deps-arm64.sh"
+    "$top/scripts/install-deps-cross.sh" arm64
     HEADUNIT_TEST_EMULATOR=qemu-aarch64 check_run_ptest arm64 \
         -DCMAKE_TOOLCHAIN_FILE="$top/cmake/aarch64-linux-gnu.cmake"
 fi
@@ -111,7 +116,7 @@ fi
 
 # Left by a run that was killed.
 if id "$user" >/dev/null 2>&1; then
-    userdel -r "$user"
+    userdel -r "$user" 2>/dev/null
 fi
 useradd --create-home --shell /bin/bash "$user"
 
@@ -220,7 +225,7 @@ EOF
     expect_words "$env" 'DEPENDS' shadow-native base-passwd virtual/headunit-platform dlt-daemon systemd
     expect_words "$env" 'USERADD_PACKAGES' headunit-launcher
     expect_words "$env" 'USERADD_PARAM:headunit-launcher' --system --user-group headunit
-    expect_words "$env" 'GROUPADD_PARAM:headunit-launcher' input render
+    expect_words "$env" 'GROUPADD_PARAM:headunit-launcher' 'input;' render
     expect_words "$env" 'PACKAGES' headunit-mcu-sim headunit-launcher-ptest headunit-launcher headunit-launcher-doc
     expect_words "$env" 'FILES:headunit-mcu-sim' /usr/bin/mcu-sim /usr/lib/wireshark/plugins/mcu.lua
     expect_words "$env" 'FILES:headunit-launcher-ptest' /usr/lib/headunit-launcher/ptest

@@ -2,6 +2,8 @@
 
 #include "mcudumpobserver.h"
 
+#include <checkedclock.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
@@ -116,25 +118,38 @@ bool makeDirectories(const std::string &dir)
 
 // The dumps in the directory, oldest first. Temporary files left by a write
 // that the power or the end of the process cut short are removed: the dumper
-// is the only writer in its directory.
-std::vector<Dump> scan(const std::string &dir)
+// is the only writer in its directory. False, with the reason, when the
+// directory cannot be read to its end: numbering and rotation would then go
+// by a partial list, and overwrite or keep too many.
+bool scan(const std::string &dir, std::vector<Dump> *dumps, std::string *error)
 {
-    std::vector<Dump> dumps;
+    dumps->clear();
     DIR *d = ::opendir(dir.c_str());
-    if (!d)
-        return dumps;
-    while (const struct dirent *e = ::readdir(d)) {
+    if (!d) {
+        *error = dir + ": " + std::strerror(errno);
+        return false;
+    }
+    for (;;) {
+        errno = 0;
+        const struct dirent *e = ::readdir(d);
+        if (!e)
+            break;
         Dump dump;
         if (parseName(e->d_name, "", &dump.sequence, &dump.sequenceEnd)) {
             dump.name = e->d_name;
-            dumps.push_back(std::move(dump));
+            dumps->push_back(std::move(dump));
         } else if (parseName(e->d_name, TempSuffix, &dump.sequence, &dump.sequenceEnd)) {
             ::unlinkat(dirfd(d), e->d_name, 0);
         }
     }
+    const int readError = errno;
     ::closedir(d);
-    std::sort(dumps.begin(), dumps.end());
-    return dumps;
+    if (readError != 0) {
+        *error = dir + ": cannot be listed: " + std::strerror(readError);
+        return false;
+    }
+    std::sort(dumps->begin(), dumps->end());
+    return true;
 }
 
 // Numbers run out only when a file brings the largest one: the newest dumps
@@ -267,16 +282,18 @@ void McuDumper::write(const char *reason)
             m_observer->dumpFailed(error.c_str());
         return;
     }
-    std::vector<Dump> dumps = scan(m_dir);
+    std::vector<Dump> dumps;
+    if (!scan(m_dir, &dumps, &error)) {
+        if (m_observer)
+            m_observer->dumpFailed(error.c_str());
+        return;
+    }
     if (!dumps.empty() && dumps.back().sequence == UINT64_MAX)
         renumber(m_dir, &dumps);
     const uint64_t sequence = dumps.empty() ? 1 : dumps.back().sequence + 1;
 
     char stamp[32] = "unknown-time";
-    const time_t now = time(nullptr);
-    struct tm local;
-    if (localtime_r(&now, &local))
-        std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    formatLocalNow("%Y%m%d-%H%M%S", stamp, sizeof stamp);
     const std::string rest = "-" + std::string(stamp) + "-" + reason + Suffix;
     const std::string name = nameWith(sequence, rest.c_str());
     const std::string path = m_dir + '/' + name;

@@ -2,7 +2,7 @@
 
 #include <servicenotify.h>
 
-#include <QDateTime>
+#include <checkedclock.h>
 
 #include <atomic>
 #include <mutex>
@@ -18,6 +18,14 @@ struct State {
     QString downSince;                                // under mutex; wall time the link went down
     bool everUp = false;                              // under mutex
 };
+
+// Local time from the 64-bit clock: a Qt with 32-bit time reads 1970 from 2038 on.
+QString localTimeNow()
+{
+    char text[32] = "an unknown time";
+    formatLocalNow("%Y-%m-%d %H:%M:%S", text, sizeof text);
+    return QString::fromLatin1(text);
+}
 
 State &state()
 {
@@ -76,7 +84,7 @@ void linkDown(unsigned attempts)
                                      : QStringLiteral("waiting for the MCU service, %1 connection attempts").arg(attempts);
     } else {
         if (state().downSince.isEmpty())
-            state().downSince = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+            state().downSince = localTimeNow();
         state().link = QStringLiteral("MCU link down since %1, %2 reconnect attempts").arg(state().downSince).arg(attempts);
     }
     publishLocked();

@@ -2,6 +2,8 @@
 
 #include "servicestatus.h"
 
+#include <checkedclock.h>
+
 #include <QString>
 
 #include <algorithm>
@@ -65,10 +67,12 @@ int64_t readProcessStartNs()
     return hz > 0 ? int64_t(ticks) * (1000000000LL / hz) : -1;
 }
 
+// -1 when the clock cannot be read: the checkpoint then stays unreached.
 int64_t bootTimeNs()
 {
     struct timespec now;
-    clock_gettime(CLOCK_BOOTTIME, &now);
+    if (!checkedClockGetTime(CLOCK_BOOTTIME, &now))
+        return -1;
     return int64_t(now.tv_sec) * 1000000000LL + now.tv_nsec;
 }
 
@@ -77,11 +81,12 @@ int64_t bootTimeNs()
 void reach(Checkpoint checkpoint)
 {
     std::call_once(g_startOnce, [] { g_processStartNs = readProcessStartNs(); });
-    if (g_processStartNs < 0 || checkpoint < 0 || checkpoint >= Count)
+    const int64_t now = bootTimeNs();
+    if (g_processStartNs < 0 || now < 0 || checkpoint < 0 || checkpoint >= Count)
         return;
     // Ticks round the start down, so every checkpoint lies after it.
     int64_t unset = 0;
-    const int64_t ns = std::max<int64_t>(1, bootTimeNs() - g_processStartNs);
+    const int64_t ns = std::max<int64_t>(1, now - g_processStartNs);
     g_reachedNs[checkpoint].compare_exchange_strong(unset, ns, std::memory_order_relaxed);
 }
 

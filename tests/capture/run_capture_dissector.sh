@@ -5,12 +5,14 @@
 # simulator's (`mcu-sim --pcap`, recorder "sim") or the last dump of the
 # launcher's flight recorder (recorder "launcher").
 # The launcher runs on socket names of this run. A cross build's programs start
-# through HEADUNIT_TEST_EMULATOR; tshark is the host's.
+# through HEADUNIT_TEST_EMULATOR; tshark is the host's. With WALL_CLOCK the
+# session runs at that date (see launcherrun.sh): stamps, the radio time's date
+# and the dumps' names must follow it.
 #   run_capture_dissector.sh <mcu-sim> <launcher_e2e> <dissector> <scenario> <expected> <recorder>
 set -u
 sim=$1 dissector=$3 scenario=$4 expected=$5 recorder=$6
 
-fields=(mcu.dir mcu.event mcu.kind mcu.msg mcu.name mcu.cmd mcu.cmd_name mcu.p1 mcu.p2 mcu.len
+fields=(frame.time_epoch mcu.dir mcu.event mcu.kind mcu.msg mcu.name mcu.cmd mcu.cmd_name mcu.p1 mcu.p2 mcu.len
         mcu.mcu_type mcu.tuner_type mcu.mcu_time mcu.mcu_version mcu.key_study.byte mcu.key_study.value
         mcu.rds.hour mcu.rds.minute mcu.uuid mcu.uuid.prefix mcu.uuid.number mcu.source.id mcu.source.arg
         mcu.key_color mcu.heartbeat_on mcu.clock mcu.version.customer mcu.version.sdk mcu.version.date
@@ -38,7 +40,8 @@ fi
 
 sim_args=(--name "@$own" --scenario "$scenario")
 [ "$recorder" = sim ] && sim_args+=(--pcap "$work/session.pcap")
-$emulator "$sim" "${sim_args[@]}" > "$work/sim.log" 2>&1 &
+clock_start=${WALL_CLOCK:-$(date +%s)}
+env "${run_env[@]}" $emulator "$sim" "${sim_args[@]}" > "$work/sim.log" 2>&1 &
 sim_pid=$!
 start_launcher
 wait "$sim_pid"
@@ -67,6 +70,12 @@ if [ "$recorder" = launcher ]; then
         exit 1
     fi
     cp "$dumps/$(ls "$dumps" | sort | tail -n1)" "$work/session.pcap"
+    # Named by the date of the session's own clock.
+    dated="-($(date -d "@$clock_start" +%Y%m%d)|$(date -d "@$((clock_start + 600))" +%Y%m%d))-"
+    if ! [[ $newest =~ $dated ]]; then
+        echo "FAIL: the dump $newest is not named by the session's date ($dated)"
+        exit 1
+    fi
 fi
 
 args=()
@@ -79,13 +88,21 @@ if ! tshark "${lua[@]}" -r "$work/session.pcap" -T fields -E header=y -E separat
     cat "$work/tshark.err"
     exit 1
 fi
-# One line a record: its non-empty fields as name=value.
-awk -F'\t' 'NR == 1 { for (i = 1; i <= NF; ++i) name[i] = $i; next }
-            { line = ""; for (i = 1; i <= NF; ++i) if ($i != "") line = line (line == "" ? "" : " ") name[i] "=" $i; print line }' \
+# Every record stamped within the session, by the session's own clock.
+late=$(awk -F'\t' -v from="$clock_start" 'NR > 1 && ($1 < from - 1 || $1 > from + 600) { print NR - 1 ": " $1 }' "$work/fields.tsv")
+if [ -n "$late" ]; then
+    echo "FAIL: records stamped outside the session, which began at $clock_start: $late"
+    exit 1
+fi
+# One line a record: its non-empty fields but the stamp as name=value.
+awk -F'\t' 'NR == 1 { for (i = 2; i <= NF; ++i) name[i] = $i; next }
+            { line = ""; for (i = 2; i <= NF; ++i) if ($i != "") line = line (line == "" ? "" : " ") name[i] "=" $i; print line }' \
     "$work/fields.tsv" > "$work/decoded.txt"
 
-# The launcher set the radio time on its today, local time: ours, or yesterday past midnight.
-rds_clock="($(date -d '07:05' +%s)|$(date -d 'yesterday 07:05' +%s))"
+# The launcher set the radio time on its today, local time: the session's, or
+# the day before past midnight.
+today=$(date -d "@$clock_start" +%F)
+rds_clock="($(date -d "$today 07:05" +%s)|$(date -d "$today 07:05 yesterday" +%s))"
 grep -v '^#' "$expected" | sed "s/RDS_CLOCK/$rds_clock/" > "$work/patterns.txt"
 
 mapfile -t decoded < "$work/decoded.txt"

@@ -4,7 +4,10 @@
 # every way out, which stops by pid what the run started and still runs
 # ($sim_pid, $launcher_pid: emptied once waited for). A cross build's programs
 # start through the emulator CTest gives in HEADUNIT_TEST_EMULATOR (words
-# separated by spaces).
+# separated by spaces). With WALL_CLOCK (seconds since the epoch) and
+# FAKE_WALL_CLOCK (the fake wall clock library) in the environment, the
+# programs of the run ($run_env before them) see their wall clock start there;
+# the machine's clock is never touched.
 
 own=$1-$$-$RANDOM
 launcher=$2
@@ -12,6 +15,16 @@ emulator=${HEADUNIT_TEST_EMULATOR:-}
 work=$(mktemp -d)
 sim_pid=
 launcher_pid=
+run_env=()
+if [ -n "${WALL_CLOCK:-}" ]; then
+    run_env=(HEADUNIT_TEST_WALL_CLOCK="$WALL_CLOCK")
+    # The emulator itself is a host program: only its guest gets the library.
+    if [ -n "$emulator" ]; then
+        run_env+=(QEMU_SET_ENV="LD_PRELOAD=$FAKE_WALL_CLOCK")
+    else
+        run_env+=(LD_PRELOAD="$FAKE_WALL_CLOCK")
+    fi
+fi
 cleanup() {
     exec 3>&-
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
@@ -25,7 +38,7 @@ trap cleanup EXIT
 # $work/launcher.log in Qt's own format but with warnings marked, which it does
 # not tell apart; without the descriptor 3 a script may hold open.
 start_launcher() {
-    HEADUNIT_TEST_MCU_NAME=$own QT_QPA_PLATFORM=offscreen HEADUNIT_SETTINGS="$work/settings.ini" \
+    env "${run_env[@]}" HEADUNIT_TEST_MCU_NAME=$own QT_QPA_PLATFORM=offscreen HEADUNIT_SETTINGS="$work/settings.ini" \
         XDG_STATE_HOME="$work/state" \
         QT_MESSAGE_PATTERN='%{if-warning}[warning] %{endif}%{if-critical}[critical] %{endif}%{if-category}%{category}: %{endif}%{message}' \
         $emulator "$launcher" > "$work/launcher.log" 2>&1 3>&- &

@@ -12,10 +12,14 @@
 #include "startedlink.h"
 #include "testmessages.h"
 
+#include <fakewallclock.h>
+
 #include <QDateTime>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <ctime>
 
 using namespace McuTestFrames;
 
@@ -31,6 +35,19 @@ QByteArray bigEndian(uint32_t value)
 QByteArray clockCommand(uint32_t seconds)
 {
     return outboundLong(2, 195, QByteArray(1, '\x04') + bigEndian(seconds));
+}
+
+// The test's zone, three hours east of UTC without summer time, so that local
+// and UTC dates part every evening; and where its clock stands.
+const qint64 ZoneOffset = 3 * 3600;
+const qint64 Today = 1796725815;   // 2026-12-08 10:30:15 UTC
+const qint64 Jan2024 = 1704067200;
+// The last second of 32-bit time, the first past it, and 2040.
+const qint64 Past2038[] = {2147483647, 2147483648, 2208988800};
+
+qint64 localMidnight(qint64 now)
+{
+    return (now + ZoneOffset) / 86400 * 86400 - ZoneOffset;
 }
 
 QString timeText(const TimeParam &t)
@@ -65,6 +82,8 @@ private:
 void tst_McuClock::initTestCase()
 {
     TestMessages::install();
+    qputenv("TZ", "HUT-3");
+    tzset();
     QVERIFY(m_settingsDir.isValid());
     qputenv("HEADUNIT_SETTINGS", m_settingsDir.filePath("settings.ini").toLocal8Bit());
     DataSaveControl::initQSettingPath();
@@ -86,23 +105,34 @@ void tst_McuClock::saveRdsSetting(const QString &value)
 
 void tst_McuClock::mcuTime_data()
 {
+    QTest::addColumn<qint64>("now");
     QTest::addColumn<uint>("value");
     QTest::addColumn<bool>("trusted");
 
-    QTest::newRow("15552000 trusted") << 15552000u << true;
-    QTest::newRow("0x7FFFFFFF trusted") << 0x7FFFFFFFu << true;
-    QTest::newRow("15551999 falls back") << 15551999u << false;
-    QTest::newRow("0x80000000 falls back") << 0x80000000u << false;
+    // An unsigned count: a set clock runs to 2106, all ones was never set.
+    QTest::newRow("15551999 falls back") << Today << 15551999u << false;
+    QTest::newRow("15552000 trusted") << Today << 15552000u << true;
+    QTest::newRow("2^31-1 trusted") << Today << 0x7FFFFFFFu << true;
+    QTest::newRow("2^31 trusted") << Today << 0x80000000u << true;
+    QTest::newRow("2040-01-01 trusted") << Today << 2208988800u << true;
+    QTest::newRow("2^32-2 trusted") << Today << 0xFFFFFFFEu << true;
+    QTest::newRow("2^32-1 never set") << Today << 0xFFFFFFFFu << false;
+    for (qint64 now : Past2038) {
+        const QByteArray when = QDateTime::fromSecsSinceEpoch(now, Qt::UTC).toString(Qt::ISODate).toLatin1();
+        QTest::newRow("2040 trusted at " + when) << now << 2208988800u << true;
+        QTest::newRow("0 falls back at " + when) << now << 0u << false;
+    }
 }
 
 void tst_McuClock::mcuTime()
 {
+    QFETCH(qint64, now);
     QFETCH(uint, value);
     QFETCH(bool, trusted);
 
-    const QTime before = QTime::currentTime();
+    fakeWallClockFreeze(now, 0);
     m_mcu.dispatch(inboundRecord(2, 12, QByteArray(1, '\0') + bigEndian(value)));
-    const QTime after = QTime::currentTime();
+    fakeWallClockRelease();
 
     const QStringList calls = HostJournal::lines();
     QCOMPARE(calls.count("AppData::setMcuTimeSynced(true)"), 1);
@@ -114,39 +144,43 @@ void tst_McuClock::mcuTime()
         return;
     }
     // 1 January 2024 at the local time of day of the call.
-    const qint64 seconds = HostPlatform::lastSystemTime();
-    const qint64 earliest = QDateTime(QDate(2024, 1, 1), before).toSecsSinceEpoch();
-    const qint64 latest = QDateTime(QDate(2024, 1, 1), after).toSecsSinceEpoch();
-    if (before <= after)
-        QVERIFY2(seconds >= earliest && seconds <= latest, qPrintable(QString::number(seconds)));
+    const qint64 seconds = qint64(HostPlatform::lastSystemTime());
+    QCOMPARE(seconds, localMidnight(Jan2024) + (now - localMidnight(now)));
     QCOMPARE(m_mcu.read(264).toHex(), clockCommand(uint32_t(seconds)).toHex());
 }
 
 void tst_McuClock::rdsTime_data()
 {
+    QTest::addColumn<qint64>("now");
     QTest::addColumn<QString>("setting");
     QTest::addColumn<int>("hour");
     QTest::addColumn<int>("minute");
     QTest::addColumn<bool>("sets");
 
-    QTest::newRow("setting off") << "false" << 7 << 5 << false;
-    QTest::newRow("nothing saved, factory default on") << QString() << 7 << 5 << true;
-    QTest::newRow("setting on, 23:59") << "true" << 23 << 59 << true;
-    QTest::newRow("hour 24 ignored") << "true" << 24 << 0 << false;
-    QTest::newRow("minute 60 ignored") << "true" << 12 << 60 << false;
+    QTest::newRow("setting off") << Today << "false" << 7 << 5 << false;
+    QTest::newRow("nothing saved, factory default on") << Today << QString() << 7 << 5 << true;
+    QTest::newRow("setting on, 23:59") << Today << "true" << 23 << 59 << true;
+    QTest::newRow("hour 24 ignored") << Today << "true" << 24 << 0 << false;
+    QTest::newRow("minute 60 ignored") << Today << "true" << 12 << 60 << false;
+    for (qint64 now : Past2038) {
+        const QByteArray when = QDateTime::fromSecsSinceEpoch(now, Qt::UTC).toString(Qt::ISODate).toLatin1();
+        QTest::newRow("00:00 at " + when) << now << "true" << 0 << 0 << true;
+        QTest::newRow("23:59 at " + when) << now << "true" << 23 << 59 << true;
+    }
 }
 
 void tst_McuClock::rdsTime()
 {
+    QFETCH(qint64, now);
     QFETCH(QString, setting);
     QFETCH(int, hour);
     QFETCH(int, minute);
     QFETCH(bool, sets);
 
     saveRdsSetting(setting);
-    const QDate dayBefore = QDate::currentDate();
+    fakeWallClockFreeze(now, 0);
     m_mcu.dispatch(inboundRecord(2, 82, QByteArray(1, '\0') + char(hour) + char(minute)));
-    const QDate dayAfter = QDate::currentDate();
+    fakeWallClockRelease();
 
     QVERIFY(!HostJournal::lines().contains("AppData::setMcuTimeSynced(true)"));
     if (!sets) {
@@ -156,10 +190,9 @@ void tst_McuClock::rdsTime()
         QCOMPARE(LogLines::lines().filter(" is no time of day, clock left alone").size(), setting == "true" ? 1 : 0);
         return;
     }
-    const qint64 seconds = HostPlatform::lastSystemTime();
-    const QTime timeOfDay(hour, minute);
-    QVERIFY(seconds == QDateTime(dayBefore, timeOfDay).toSecsSinceEpoch()
-            || seconds == QDateTime(dayAfter, timeOfDay).toSecsSinceEpoch());
+    // The local date of the call, at the radio's time of day.
+    const qint64 seconds = qint64(HostPlatform::lastSystemTime());
+    QCOMPARE(seconds, localMidnight(now) + hour * 3600 + minute * 60);
     QCOMPARE(m_mcu.read(264).toHex(), clockCommand(uint32_t(seconds)).toHex());
 }
 

@@ -8,6 +8,8 @@
 #include "testmessages.h"
 #include "transportlink.h"
 
+#include <fakewallclock.h>
+
 #include <QDir>
 #include <QTemporaryDir>
 
@@ -130,25 +132,32 @@ void tst_McuFlightRecorder::keepsTheNewestEight_data()
 {
     // What the directory holds before, its dumps and the files that are not,
     // and the numbers of the first and the last of the eight dumps left after
-    // eleven more.
+    // eleven more, written with the wall clock standing at `now` (0: the real
+    // clock).
     QTest::addColumn<QStringList>("dumps");
     QTest::addColumn<QStringList>("foreign");
     QTest::addColumn<QString>("first");
     QTest::addColumn<QString>("last");
+    QTest::addColumn<qint64>("now");
     const QString stamp = QStringLiteral("-20260101-000000-link-down.pcap");
-    QTest::newRow("empty") << QStringList() << QStringList() << "000004" << "000011";
+    QTest::newRow("empty") << QStringList() << QStringList() << "000004" << "000011" << qint64(0);
+    // Named by their date on every ABI: the last second of 32-bit time, the
+    // first past it, 2040.
+    for (qint64 now : {qint64(2147483647), qint64(2147483648), qint64(2208988800)})
+        QTest::newRow(qPrintable(QStringLiteral("named at %1").arg(now)))
+            << QStringList{"mcu-000003" + stamp} << QStringList() << "000007" << "000014" << now;
     QTest::newRow("dumps of an earlier run") << QStringList{"mcu-000003" + stamp, "mcu-000012" + stamp} << QStringList()
-                                             << "000016" << "000023";
+                                             << "000016" << "000023" << qint64(0);
     QTest::newRow("number past 32 bits") << QStringList{"mcu-4294967295" + stamp} << QStringList() << "4294967299"
-                                         << "4294967306";
+                                         << "4294967306" << qint64(0);
     // No number is left after it: the dumps are numbered afresh.
     QTest::newRow("largest number") << QStringList{"mcu-18446744073709551615" + stamp} << QStringList() << "000005"
-                                    << "000012";
+                                    << "000012" << qint64(0);
     QTest::newRow("foreign and garbage names")
         << QStringList{"mcu-000002-unknown-time-request.pcap"}
         << QStringList{"notes.txt", "mcu-.pcap", "mcu-12x" + stamp, "mcu-000009-today-link-down.pcap",
                        "mcu-000009" + stamp + ".orig", "mcu-18446744073709551616" + stamp, "mcu-000000" + stamp}
-        << "000006" << "000013";
+        << "000006" << "000013" << qint64(0);
 }
 
 void tst_McuFlightRecorder::keepsTheNewestEight()
@@ -157,6 +166,7 @@ void tst_McuFlightRecorder::keepsTheNewestEight()
     QFETCH(QStringList, foreign);
     QFETCH(QString, first);
     QFETCH(QString, last);
+    QFETCH(qint64, now);
 
     QTemporaryDir dir;
     // With a dump the power cut short: never counted, and cleared away.
@@ -167,6 +177,8 @@ void tst_McuFlightRecorder::keepsTheNewestEight()
     }
     TransportLink link("eight", dir.path().toLocal8Bit());
     QVERIFY(link.start());
+    if (now)
+        fakeWallClockFreeze(now, 0);
     for (int i = 0; i < 11; ++i) {
         QCOMPARE(link.send(normal(12, uint32_t(i), 0)), 0);
         link.t.requestDump();
@@ -175,6 +187,7 @@ void tst_McuFlightRecorder::keepsTheNewestEight()
     // Nothing new since the last dump: no twelfth file.
     link.t.requestDump();
     link.t.stop();
+    fakeWallClockRelease();
 
     QStringList files = QDir(dir.path()).entryList(QDir::Files);
     for (const QString &name : foreign)
@@ -185,6 +198,13 @@ void tst_McuFlightRecorder::keepsTheNewestEight()
     });
     QVERIFY2(files.first().startsWith("mcu-" + first + "-"), qPrintable(files.join(' ')));
     QVERIFY2(files.last().startsWith("mcu-" + last + "-"), qPrintable(files.join(' ')));
+    if (now) {
+        const time_t at = time_t(now);
+        struct tm local;
+        char date[32];
+        QVERIFY(localtime_r(&at, &local) && std::strftime(date, sizeof date, "-%Y%m%d-%H%M%S-", &local));
+        QVERIFY2(files.last().contains(QLatin1String(date)), qPrintable(files.last()));
+    }
     QCOMPARE(link.observer.dumps().size(), 11);
 }
 

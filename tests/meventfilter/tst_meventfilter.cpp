@@ -11,6 +11,8 @@
 #include "loglines.h"
 #include "testmessages.h"
 
+#include <fakewallclock.h>
+
 #include <QKeyEvent>
 #include <QPointer>
 #include <QSettings>
@@ -19,15 +21,17 @@
 
 // The filter's debounce time and last volume are statics that live for the
 // whole process, as on the device: the test functions run in declaration order
-// and each one starts its clock far from the last key press.
+// and each one starts its clock far from the last key press. The clock is the
+// process's wall clock, frozen where the test puts it.
 
 namespace {
 
 qint64 g_now = 1700000000000;
 
-qint64 testClock()
+void advance(qint64 ms)
 {
-    return g_now;
+    g_now += ms;
+    fakeWallClockFreeze(g_now / 1000, g_now % 1000);
 }
 
 bool logged(const QString &text)
@@ -108,7 +112,6 @@ void tst_MEventFilter::initTestCase()
     LogLines::install();
     DataDefault::initDataDefault();
 
-    MEventFilter::m_s_now = testClock;
     m_filter = MEventFilter::GetInstance();
     qApp->installEventFilter(m_filter);
 }
@@ -117,7 +120,7 @@ void tst_MEventFilter::init()
 {
     HostPlatform::reset();
     useSettings(QStringLiteral("true"), QStringLiteral("5"));
-    g_now += 100000;
+    advance(100000);
     if (currentSound())
         endBeep();
     LogLines::clear();
@@ -156,24 +159,36 @@ QSound *tst_MEventFilter::currentSound() const
 void tst_MEventFilter::keyPresses_data()
 {
     QTest::addColumn<Presses>("presses");
+    // Where the clock stands before the first press (ms since the epoch),
+    // 0: it goes on from the last row.
+    QTest::addColumn<qint64>("startsAt");
 
     const int meta = Qt::Key_Meta;
     // Ignored 120 ms after a played beep, played 121 ms after it: the ignored
     // press between does not move the debounce.
-    QTest::newRow("debounce borders") << Presses{{0, meta, "beep", true}, {120, meta, "beep", false}, {1, meta, "beep", true}};
-    QTest::newRow("clock set back 1 ms") << Presses{{0, meta, "beep", true}, {-1, meta, "beep", true}};
-    QTest::newRow("capital B") << Presses{{0, meta, "Beep", false}, {120, meta, "beep", false}};
-    QTest::newRow("other key with text beep moves it") << Presses{{0, Qt::Key_B, "beep", false}, {120, meta, "beep", false}};
-    QTest::newRow("key release moves nothing") << Presses{{0, meta, "beep", false, QEvent::KeyRelease}, {120, meta, "beep", true}};
+    QTest::newRow("debounce borders") << Presses{{0, meta, "beep", true}, {120, meta, "beep", false}, {1, meta, "beep", true}} << qint64(0);
+    QTest::newRow("clock set back 1 ms") << Presses{{0, meta, "beep", true}, {-1, meta, "beep", true}} << qint64(0);
+    QTest::newRow("capital B") << Presses{{0, meta, "Beep", false}, {120, meta, "beep", false}} << qint64(0);
+    QTest::newRow("other key with text beep moves it") << Presses{{0, Qt::Key_B, "beep", false}, {120, meta, "beep", false}} << qint64(0);
+    // The 32-bit time_t's last second, its overflow and 2040: the debounce
+    // still holds wherever the process's libraries keep 32-bit time.
+    QTest::newRow("debounce across 2038-01-19 03:14:08") << Presses{{0, meta, "beep", true}, {120, meta, "beep", false}, {1, meta, "beep", true}}
+                                                         << qint64(2147483647880);
+    QTest::newRow("debounce on 2040-01-01") << Presses{{0, meta, "beep", true}, {120, meta, "beep", false}, {1, meta, "beep", true}}
+                                            << qint64(2208988800000);
+    QTest::newRow("key release moves nothing") << Presses{{0, meta, "beep", false, QEvent::KeyRelease}, {120, meta, "beep", true}} << qint64(0);
 }
 
 void tst_MEventFilter::keyPresses()
 {
     QFETCH(Presses, presses);
+    QFETCH(qint64, startsAt);
 
+    if (startsAt)
+        advance(startsAt - g_now);
     for (int i = 0; i < presses.size(); ++i) {
         const Press &press = presses.at(i);
-        g_now += press.afterMs;
+        advance(press.afterMs);
         LogLines::clear();
         send(press.type, press.key, QLatin1String(press.text));
         QVERIFY2(askedBeepSwitch() == press.plays, qPrintable(QStringLiteral("press %1").arg(i)));
@@ -214,7 +229,7 @@ void tst_MEventFilter::volumeTable()
     useSettings(beepSwitch, volume);
     HostPlatform::setAudioReady(audioReady);
     LogLines::clear();
-    g_now += 121;
+    advance(121);
     beep();
     QVERIFY(askedBeepSwitch() && m_accepted);
     if (file.isEmpty()) {
@@ -230,7 +245,7 @@ void tst_MEventFilter::volumeTable()
     QVERIFY(before);
     QTRY_VERIFY(!before);
     endBeep();
-    g_now += 121;
+    advance(121);
     beep();
     QVERIFY(logged(QStringLiteral("readSettingData(%1, ").arg(SetupStrIdConst::setupAlterVolume)));
     QCOMPARE(m_filter->findChildren<QSound *>(), QList<QSound *>{made});
@@ -249,7 +264,7 @@ void tst_MEventFilter::playingBeepIsNotRestarted()
     useSettings(QStringLiteral("true"), QStringLiteral("40"));
     LogLines::clear();
     QVERIFY(QMetaObject::invokeMethod(m_filter, "playSound", Qt::DirectConnection));
-    g_now += 121;
+    advance(121);
     beep();
 
     QVERIFY(LogLines::lines().isEmpty());

@@ -79,8 +79,10 @@ local A2M_VALUE = {
 
 local FRAME_NORMAL, FRAME_LONG, FRAME_CAN = 1, 2, 3
 local PSEUDO_HEADER = 12
--- An MCU clock at or below this (taken as signed) was never set.
+-- An MCU clock at or below this, or all ones, was never set; any other value
+-- is a date up to 2106.
 local MCU_TIME_UNSET_MAX = 15551999
+local MCU_TIME_NEVER_WRITTEN = 0xFFFFFFFF
 
 local function by_value(names)
     local t = {}
@@ -194,8 +196,7 @@ local inbound_long = {}
 inbound_long[M2A_LONG.MSG_M2A_MCU_TIME] = function(ft, tree)
     local item = tree:add(f.mcu_time, ft(13, 4))
     local v = ft(13, 4):uint()
-    local signed = v >= 0x80000000 and v - 0x100000000 or v
-    local unset = signed <= MCU_TIME_UNSET_MAX
+    local unset = v <= MCU_TIME_UNSET_MAX or v == MCU_TIME_NEVER_WRITTEN
     item:append_text(" (" .. utc(v) .. (unset and ", never set" or "") .. ")")
     return string.format("%d (%s%s)", v, utc(v), unset and ", never set" or "")
 end

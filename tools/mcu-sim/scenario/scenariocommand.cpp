@@ -374,7 +374,7 @@ const std::string &ScenarioCommand::help()
         "  send activity N           normal 529, p1 13, p2 N (the launcher replies A2M_CMD_ACTIVITY_REPLY)\n"
         "  send get-version          normal 13080 (reply MSG_A2M_VERSION_INFO)\n"
         "  send mcu-type MCU TUNER   normal 13144\n"
-        "  send mcu-time SECONDS     long 12; 15551999 or less is untrusted (reply MSG_A2M_TIME_CLOCK)\n"
+        "  send mcu-time SECONDS     long 12; 15551999 or less, or 4294967295, is untrusted (reply MSG_A2M_TIME_CLOCK)\n"
         "  send rds-time HOUR MINUTE long 82 (reply MSG_A2M_TIME_CLOCK when RDS sync is on)\n"
         "  send mcu-version TEXT     long 25\n"
         "  send uuid PREFIX NUMBER   long 212; PREFIX up to 2 characters, - for none\n"
