@@ -38,10 +38,11 @@ function(headunit_install_test name target)
     if(NOT I_TIMEOUT)
         set(I_TIMEOUT 120)
     endif()
-    # The host platform's library, when the tests link it, is installed
-    # under the same prefix; a board's is where the loader looks anyway.
+    # The tests' own libraries (fakewallclock) are installed beside them; the
+    # host platform's library, when the tests link it, under the same prefix
+    # (a board's is where the loader looks anyway).
     file(RELATIVE_PATH _to_libdir ${HEADUNIT_TEST_INSTALL_DIR} ${CMAKE_INSTALL_FULL_LIBDIR})
-    set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN/${_to_libdir}")
+    set_target_properties(${target} PROPERTIES INSTALL_RPATH "$ORIGIN;$ORIGIN/${_to_libdir}")
     install(TARGETS ${target} RUNTIME DESTINATION ${HEADUNIT_TEST_INSTALL_DIR} COMPONENT ptest)
     list(JOIN I_ENV " " _env)
     list(JOIN I_ARGS " " _args)
