@@ -2,8 +2,8 @@
 # Installs, if missing, the Debian multiarch packages that cross-build the
 # project for ARCH (arm64 or armhf) and run the results under user-mode
 # emulation. They sit beside the native packages; the native Qt tools (moc,
-# rcc, uic) serve every architecture. Debian has no DLT development package
-# for these architectures, so DLT stays off in their builds.
+# rcc, uic) serve every architecture. The cross test builds leave DLT out:
+# its test needs a daemon of the board's architecture.
 #   scripts/install-deps-cross.sh arm64|armhf
 set -euo pipefail
 

@@ -35,7 +35,7 @@ for name in "$emulator" "$emulator-static"; do
 done
 echo "== $arch board build: BUILD_TESTING=OFF, no emulator"
 PATH="$board/no-emulator:$PATH" cmake -S "$top" -B "$board/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DBUILD_TESTING=OFF -DCMAKE_TOOLCHAIN_FILE="$top/cmake/$triplet-sdk.cmake" >/dev/null
+    -DBUILD_TESTING=OFF -DHEADUNIT_DLT=OFF -DCMAKE_TOOLCHAIN_FILE="$top/cmake/$triplet-sdk.cmake" >/dev/null
 PATH="$board/no-emulator:$PATH" cmake --build "$board/build" -j"$(nproc)"
 cmake --install "$board/build" --prefix "$board/stage" >/dev/null
 if grep -q '^CMAKE_CROSSCOMPILING_EMULATOR:' "$board/build/CMakeCache.txt"; then
@@ -48,12 +48,12 @@ for built in launcher_e2e libmcuendpoint_test.a headunit_beepgen; do
         exit 1
     fi
 done
-readelf -h "$board/stage/bin/launcher" | grep -q "Machine: *$machine\$" \
+readelf -h "$board/stage/libexec/headunit/launcher" | grep -q "Machine: *$machine\$" \
     || { echo "the installed launcher is not an $arch program" >&2; exit 1; }
 echo "== $arch board build installed into $board/stage"
 
 echo "== $arch test build"
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHEADUNIT_DLT=OFF \
     -DCMAKE_TOOLCHAIN_FILE="$top/cmake/$triplet.cmake"
 cmake --build "$build" -j"$(nproc)"
 # The tests run in a PID namespace of their own: under user-mode emulation,

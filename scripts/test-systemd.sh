@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# The Debian packages of a build tree on a fresh Debian 12 root, driven by a
-# real systemd as PID 1 in a systemd-nspawn container: what a board
-# integrator gets from `apt install` and the unit as shipped. Each check
+# The Debian packages (scripts/build-deb.sh) on a fresh Debian 12 root,
+# installed by apt through their Depends and driven by a real systemd as PID 1
+# in a systemd-nspawn container: what a board integrator gets from
+# `apt install` and the unit as shipped. Each check
 # prints one PASS or FAIL line; exit status 1 when any fails, 2 when it
 # cannot run (not root, a tool missing). The container, its cgroups and its
 # root are removed on every exit path.
-# BUILD_DIR chooses the build tree (default build/, already built).
+# DEB_DIR chooses the packages (default BUILD_DIR/deb, BUILD_DIR default
+# build/); they are made first when missing.
 set -uo pipefail
 
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
+debs_dir=${DEB_DIR:-$build/deb}
 started=$SECONDS
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -18,13 +21,12 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 timeout 600 bash -c '. "$1"; install_missing systemd-container mmdebstrap' _ "$top/scripts/apt-missing.sh" >/dev/null \
     || { echo "test-systemd.sh: could not install systemd-container and mmdebstrap" >&2; exit 2; }
-for tool in mmdebstrap systemd-nspawn nsenter cpack timeout findmnt; do
+for tool in mmdebstrap systemd-nspawn nsenter timeout findmnt; do
     command -v "$tool" >/dev/null || { echo "test-systemd.sh: $tool is missing" >&2; exit 2; }
 done
 for cg in /sys/fs/cgroup/unified /sys/fs/cgroup/systemd; do
     [ -w "$cg" ] || { echo "test-systemd.sh: $cg is not a writable cgroup hierarchy" >&2; exit 2; }
 done
-[ -x "$build/launcher/launcher" ] || { echo "test-systemd.sh: no launcher in $build: build it first" >&2; exit 2; }
 
 work=$(mktemp -d /var/tmp/headunit-systemd.XXXXXX)
 root=$work/root
@@ -81,11 +83,17 @@ wait_restarted() {
     return 1
 }
 
-echo "== packages of $build"
-timeout 300 bash -c 'cd "$1" && cpack -G DEB -B "$2"' _ "$build" "$work/package" >/dev/null \
-    || { fail "cpack made no packages"; exit 1; }
+arch=$(dpkg-architecture -qDEB_HOST_ARCH)
+if ! ls "$debs_dir"/headunit-launcher_*_"$arch".deb >/dev/null 2>&1; then
+    OUT_DIR=$debs_dir "$top/scripts/build-deb.sh" -Pnocheck || { fail "no packages"; exit 1; }
+fi
+echo "== packages of $debs_dir"
+# What a board takes: the launcher, its platform and the simulator; apt finds
+# everything else through their Depends.
 includes=()
-for deb in "$work"/package/headunit-*.deb; do includes+=(--include="$deb"); done
+for pkg in headunit-launcher libheadunitplatform0 headunit-mcu-sim; do
+    includes+=(--include="$(ls "$debs_dir/${pkg}_"*"_$arch.deb")")
+done
 
 echo "== Debian 12 root with systemd and the packages (through their Depends only)"
 if ! timeout 600 mmdebstrap --variant=minbase --include=systemd,systemd-sysv,dbus "${includes[@]}" \
@@ -131,6 +139,15 @@ for i in $(seq 120); do
     sleep 0.5
 done
 echo "   $state after $((SECONDS - started)) s"
+
+# 0: installing neither enabled nor started the unit.
+enabled=$(inside 10 systemctl is-enabled headunit-launcher 2>/dev/null)
+active=$(prop headunit-launcher ActiveState)
+if [ "$enabled" = disabled ] && [ "$active" = inactive ]; then
+    pass "installed: unit $enabled and $active"
+else
+    fail "installed: unit $enabled and $active, not disabled and inactive"
+fi
 
 # 1, 2: started, ready without the MCU service, and left alone past the start timeout.
 if inside 30 systemctl start headunit-launcher && [ "$(prop headunit-launcher ActiveState)" = active ]; then
