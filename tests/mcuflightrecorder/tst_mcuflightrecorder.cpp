@@ -153,7 +153,10 @@ extern "C" int connect(int fd, const struct sockaddr *addr, socklen_t len)
 extern "C" int clock_gettime(clockid_t id, struct timespec *ts)
 {
     using ClockGettime = int (*)(clockid_t, struct timespec *);
-    static const ClockGettime real = reinterpret_cast<ClockGettime>(dlsym(RTLD_NEXT, "clock_gettime"));
+    // Built with 64-bit time on a 32-bit ABI, this is the C library's
+    // 64-bit entry point, and so is the one it passes on to.
+    static const char *const name = sizeof(time_t) > sizeof(long) ? "__clock_gettime64" : "clock_gettime";
+    static const ClockGettime real = reinterpret_cast<ClockGettime>(dlsym(RTLD_NEXT, name));
     const int r = real(id, ts);
     const long tick = g_tickNs.load(std::memory_order_relaxed);
     if (r == 0 && tick > 0 && id == CLOCK_MONOTONIC)
