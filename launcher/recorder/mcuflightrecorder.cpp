@@ -1,8 +1,8 @@
 #include "mcuflightrecorder.h"
 
+#include <checkedclock.h>
+
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <sys/mman.h>
@@ -13,13 +13,10 @@ bool McuFlightRecorder::Stamp::now(Stamp *s)
     // The wall time is for people reading a capture, and a tick (4 ms here)
     // is precise enough for them at a seventh of the cost of a precise read;
     // spacing and order come from the monotonic time.
-    if (clock_gettime(CLOCK_MONOTONIC, &mono) != 0 || clock_gettime(CLOCK_REALTIME_COARSE, &wall) != 0) {
-        static std::atomic<bool> said{false};
-        if (!said.exchange(true))
-            std::fprintf(stderr, "MCU flight recorder: a clock cannot be read (%s); records keep the last time read\n",
-                         std::strerror(errno));
+    // A clock that cannot be read is reported once; the records keep the last
+    // time read.
+    if (!checkedClockGetTime(CLOCK_MONOTONIC, &mono) || !checkedClockGetTime(CLOCK_REALTIME_COARSE, &wall))
         return false;
-    }
     s->monotonicNs = uint64_t(mono.tv_sec) * 1000000000u + uint64_t(mono.tv_nsec);
     s->wall = wall;
     return true;
