@@ -28,7 +28,8 @@ locked() {
 "$top/scripts/install-deps.sh"
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON -DHEADUNIT_QT_MAJOR="$qt_major" >/dev/null
 locked cmake --build "$build" -j"$(nproc)" --target launcher_e2e bench_bare_start bench_startup \
-    bench_mcu_inbound bench_mcu_reassembly bench_startup_checkpoints bench_mcu_soak bench_beep_latency >/dev/null
+    bench_mcu_inbound bench_mcu_reassembly bench_startup_checkpoints bench_mcu_soak bench_beep_latency \
+    bench_mcu_dump_latency >/dev/null
 
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
@@ -107,6 +108,17 @@ for size in 16 268; do
 done
 
 run checkpoints "$build/bench/bench_startup_checkpoints"
+
+# A dump is wanted most when something holds the reader: the slowest dump of
+# each case, from the request to the file in place.
+run dump "$build/bench/bench_mcu_dump_latency" "$build/launcher/launcher_e2e" 50
+dump_max() {
+    grep "$1" "$out/dump" | sed -n 's/.*max \([0-9.]*\) ms.*/\1/p'
+}
+for held in "in the sink" "in an observer"; do
+    row "flight recorder dump, reader held $held: max" "$(dump_max "reader held $held")" "<=" 100 " ms"
+done
+row "flight recorder dump, launcher's stdout stalled: max" "$(dump_max "standard output stalled")" "<=" 100 " ms"
 
 run beep "$build/bench/bench_beep_latency" "$build/launcher/launcher_e2e" 200 150
 row "key to beep heard, p99" "$(after beep 'p99')" "<=" 10 " ms"
