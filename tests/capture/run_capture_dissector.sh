@@ -26,8 +26,11 @@ fi
 . "$(dirname "$0")/../common/launcherrun.sh" capture "$2"
 
 # A home of its own, so that no personal plugin or preference takes part.
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
+# Its runtime folder too: without one, each sound client of the launcher
+# leaves a /tmp/pulse-* folder behind for the home that goes.
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config XDG_RUNTIME_DIR=$work/run
 mkdir -p "$HOME"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 # Wireshark 4.4 skips Lua scripts when run as root, and then decodes nothing
 # without saying so: as root, tshark runs as nobody, in a folder of its own
 # with copies of the dissector and the capture, and a home there.
