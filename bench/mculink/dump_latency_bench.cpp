@@ -224,6 +224,11 @@ double launcherRound(const char *launcher)
         return -1;
     const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
+    if (pid < 0) {
+        ::close(out[0]);
+        ::close(out[1]);
+        return -1;
+    }
     if (pid == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::getppid() != parent)
