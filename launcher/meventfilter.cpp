@@ -137,11 +137,18 @@ void MEventFilter::playSound()
                                                         QVariant(defaultVolume), QString())
                            .toInt();
 
-    // A file is loaded only when the volume has changed since the last beep.
+    // A file is loaded only when the volume has changed since the last beep,
+    // and only when the new volume has another file: a sound of the same file
+    // would be the same sound, and Qt 6's sample cache can deadlock this
+    // thread against its loader when a file is asked for again while its
+    // load is finishing (the first beep after the start, say, on 1.wav).
     if (volume != s_vol_beep) {
         s_vol_beep = volume;
-        m_sound->deleteLater();
-        m_sound = newSound(soundFile(volume), this);
+        const QString file = soundFile(volume);
+        if (m_sound->source() != QUrl::fromLocalFile(file)) {
+            m_sound->deleteLater();
+            m_sound = newSound(file, this);
+        }
         qDebug() << "==================>>>>vol" << volume;
     }
     m_sound->play();

@@ -225,6 +225,9 @@ void tst_MEventFilter::volumeTable()
     useSettings(QStringLiteral("true"), QStringLiteral("1000"));
     beep();
     endBeep();
+    // The sound this replaced goes before the next key press comes, as the
+    // event loop takes them in turn.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QPointer<QSoundEffect> before = currentSound();
     useSettings(beepSwitch, volume);
     HostPlatform::setAudioReady(audioReady);
@@ -240,15 +243,19 @@ void tst_MEventFilter::volumeTable()
 
     QSoundEffect *made = currentSound();
     QCOMPARE(made->source().toLocalFile(), m_soundDir + file);
-    // The replaced sound goes at the next turn of the event loop; the same
-    // volume again reuses the new one.
+    // Another volume on the same file keeps the sound (volume 1000 made
+    // 5.wav); a replaced sound goes at the next turn of the event loop; the
+    // same volume again reuses the new one.
     QVERIFY(before);
-    QTRY_VERIFY(!before);
+    if (file == QLatin1String("5.wav"))
+        QCOMPARE(made, before.data());
+    else
+        QTRY_VERIFY(!before);
     endBeep();
     advance(121);
     beep();
     QVERIFY(logged(QStringLiteral("readSettingData(%1, ").arg(SetupStrIdConst::setupAlterVolume)));
-    QCOMPARE(m_filter->findChildren<QSoundEffect *>(), QList<QSoundEffect *>{made});
+    QTRY_COMPARE(m_filter->findChildren<QSoundEffect *>(), QList<QSoundEffect *>{made});
 }
 
 void tst_MEventFilter::playingBeepIsNotRestarted()
