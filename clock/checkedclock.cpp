@@ -22,12 +22,21 @@ bool checkedClockGetTime(clockid_t clock, struct timespec *now)
     return false;
 }
 
-bool formatLocalNow(const char *format, char *text, size_t size)
+bool localTimeNow(struct tm *local)
 {
     struct timespec now;
+    struct tm broken;
+    if (!checkedClockGetTime(CLOCK_REALTIME, &now) || !localtime_r(&now.tv_sec, &broken))
+        return false;
+    *local = broken;
+    return true;
+}
+
+bool formatLocalNow(const char *format, char *text, size_t size)
+{
     struct tm local;
     char formatted[64];
-    if (!checkedClockGetTime(CLOCK_REALTIME, &now) || !localtime_r(&now.tv_sec, &local))
+    if (!localTimeNow(&local))
         return false;
     const size_t length = std::strftime(formatted, sizeof formatted, format, &local);
     if (length == 0 || length >= size)
@@ -36,10 +45,10 @@ bool formatLocalNow(const char *format, char *text, size_t size)
     return true;
 }
 
-bool wallClockMs(int64_t *ms)
+bool clockMs(clockid_t clock, int64_t *ms)
 {
     struct timespec now;
-    if (!checkedClockGetTime(CLOCK_REALTIME, &now))
+    if (!checkedClockGetTime(clock, &now))
         return false;
     *ms = int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
     return true;

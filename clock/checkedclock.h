@@ -14,8 +14,12 @@
 // clock_gettime, with *now untouched and false when it fails.
 bool checkedClockGetTime(clockid_t clock, struct timespec *now);
 
-// CLOCK_REALTIME in milliseconds since the epoch; false as above.
-bool wallClockMs(int64_t *ms);
+// A clock in milliseconds (CLOCK_REALTIME: since the epoch); false as above.
+bool clockMs(clockid_t clock, int64_t *ms);
+
+// The local time now, broken down; false, with *local untouched, when the
+// clock cannot be read.
+bool localTimeNow(struct tm *local);
 
 // The local time now, formatted by strftime into text; false, with text
 // untouched, when the clock cannot be read or the text does not fit.

@@ -37,15 +37,6 @@ bool mcuClockIsSet(uint32_t seconds)
     return seconds > McuTimeTrustedAbove && seconds != McuTimeNeverSet;
 }
 
-// The local time now, from the 64-bit clock: Qt's current time comes from a
-// library that may keep 32-bit time (Debian 12's armhf Qt), which reads 1970
-// from 2038 on.
-bool localNow(struct tm *local)
-{
-    struct timespec now;
-    return checkedClockGetTime(CLOCK_REALTIME, &now) && localtime_r(&now.tv_sec, local);
-}
-
 // Seconds since the epoch of a local date and time, in 64 bits; false for a
 // time of day that this date skips (summer time begins).
 bool localSeconds(struct tm local, int64_t *seconds)
@@ -81,10 +72,10 @@ bool isLeapYear(int year)
 void MainAppProtocolComm::handleMcuTime(const unsigned char *frame)
 {
     // 1 January 2024 at the local time of day; at midnight when the clock
-    // cannot be read.
+    // cannot be read. The time of day is the 64-bit clock's, not Qt's: a Qt
+    // with 32-bit time (Debian 12's armhf one) reads 1970 from 2038 on.
     struct tm fallback = {};
-    if (!localNow(&fallback))
-        fallback = {};
+    localTimeNow(&fallback);
     fallback.tm_year = 2024 - 1900;
     fallback.tm_mon = 0;
     fallback.tm_mday = 1;
@@ -125,7 +116,7 @@ void MainAppProtocolComm::handleRdsTime(const unsigned char *frame)
     // Today is the system clock's: without it there is no date to put the
     // time on.
     struct tm today;
-    if (!localNow(&today)) {
+    if (!localTimeNow(&today)) {
         qDebug("%s radio time %d:%d comes with no date, clock left alone", __FUNCTION__, hour,
                minute);
         return;

@@ -26,11 +26,9 @@ namespace {
 qint64 currentMSecs()
 {
     int64_t ms = 0;
-    if (wallClockMs(&ms))
-        return ms;
-    struct timespec since = {0, 0};
-    checkedClockGetTime(CLOCK_MONOTONIC, &since);
-    return qint64(since.tv_sec) * 1000 + since.tv_nsec / 1000000;
+    if (!clockMs(CLOCK_REALTIME, &ms))
+        clockMs(CLOCK_MONOTONIC, &ms);
+    return ms;
 }
 
 // Five files cover the whole range of levels; compared signed, so a negative
