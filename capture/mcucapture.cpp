@@ -78,9 +78,9 @@ void McuCaptureRecord::stampNow()
 {
     // A clock that cannot be read leaves its stamp at 0, never a value it
     // did not set.
-    struct timespec mono = {0, 0};
-    checkedClockGetTime(CLOCK_MONOTONIC, &mono);
-    monotonicNs = uint64_t(mono.tv_sec) * 1000000000u + uint64_t(mono.tv_nsec);
+    int64_t mono = 0;
+    clockNs(CLOCK_MONOTONIC, &mono);
+    monotonicNs = uint64_t(mono);
     wall = {0, 0};
     checkedClockGetTime(CLOCK_REALTIME, &wall);
 }

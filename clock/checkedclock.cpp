@@ -53,3 +53,12 @@ bool clockMs(clockid_t clock, int64_t *ms)
     *ms = int64_t(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
     return true;
 }
+
+bool clockNs(clockid_t clock, int64_t *ns)
+{
+    struct timespec now;
+    if (!checkedClockGetTime(clock, &now))
+        return false;
+    *ns = int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
+    return true;
+}

@@ -14,8 +14,10 @@
 // clock_gettime, with *now untouched and false when it fails.
 bool checkedClockGetTime(clockid_t clock, struct timespec *now);
 
-// A clock in milliseconds (CLOCK_REALTIME: since the epoch); false as above.
+// A clock in milliseconds or nanoseconds (CLOCK_REALTIME: since the
+// epoch); false as above.
 bool clockMs(clockid_t clock, int64_t *ms);
+bool clockNs(clockid_t clock, int64_t *ns);
 
 // The local time now, broken down; false, with *local untouched, when the
 // clock cannot be read.

@@ -9,15 +9,16 @@
 
 bool McuFlightRecorder::Stamp::now(Stamp *s)
 {
-    struct timespec mono, wall;
+    int64_t mono;
+    struct timespec wall;
     // The wall time is for people reading a capture, and a tick (4 ms here)
     // is precise enough for them at a seventh of the cost of a precise read;
     // spacing and order come from the monotonic time.
     // A clock that cannot be read is reported once; the records keep the last
     // time read.
-    if (!checkedClockGetTime(CLOCK_MONOTONIC, &mono) || !checkedClockGetTime(CLOCK_REALTIME_COARSE, &wall))
+    if (!clockNs(CLOCK_MONOTONIC, &mono) || !checkedClockGetTime(CLOCK_REALTIME_COARSE, &wall))
         return false;
-    s->monotonicNs = uint64_t(mono.tv_sec) * 1000000000u + uint64_t(mono.tv_nsec);
+    s->monotonicNs = uint64_t(mono);
     s->wall = wall;
     return true;
 }
@@ -175,7 +176,6 @@ size_t McuFlightRecorder::snapshot(McuCaptureRecord *out, uint64_t *serial)
 // the two are all there is to copy, and every one of them is still in its
 // ring. A frame and what answers it never share a stamp (see stampRead() and
 // stampSend()), so a tie is between frames that crossed independently.
-
 size_t McuFlightRecorder::merge(McuCaptureRecord *out, uint64_t *serial)
 {
     pthread_mutex_lock(&m_senderMutex);

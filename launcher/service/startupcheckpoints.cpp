@@ -70,10 +70,8 @@ int64_t readProcessStartNs()
 // -1 when the clock cannot be read: the checkpoint then stays unreached.
 int64_t bootTimeNs()
 {
-    struct timespec now;
-    if (!checkedClockGetTime(CLOCK_BOOTTIME, &now))
-        return -1;
-    return int64_t(now.tv_sec) * 1000000000LL + now.tv_nsec;
+    int64_t ns = 0;
+    return clockNs(CLOCK_BOOTTIME, &ns) ? ns : -1;
 }
 
 } // namespace
